@@ -1,0 +1,20 @@
+# The 32-bit x86 target, built on an x86_64 Debian host with multiarch i386 libraries.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER gcc)
+set(CMAKE_CXX_COMPILER g++)
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
+set(NS_I386 ON CACHE BOOL "" FORCE)
+
+# Some hosts cannot execute i386 programs natively; run them under qemu there.
+execute_process(COMMAND /lib/ld-linux.so.2 --version
+                RESULT_VARIABLE _i386_native OUTPUT_QUIET ERROR_QUIET)
+if(NOT _i386_native EQUAL 0)
+  find_program(NS_QEMU_I386 qemu-i386 REQUIRED)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${NS_QEMU_I386}")
+endif()

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the 64-bit and the 32-bit library with their tests,
+# and runs every test in one CTest run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+for preset in host i386; do
+  cmake --preset "$preset" -DNS_BUILD_TESTS=ON
+  cmake --build --preset "$preset" -j "$(nproc)"
+done
+# One CTest run over both builds, so that one summary line closes it.
+printf 'subdirs("host" "i386")\n' > build/CTestTestfile.cmake
+ctest --test-dir build --output-on-failure --timeout 900

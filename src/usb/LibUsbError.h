@@ -1,0 +1,6 @@
+#pragma once
+#include <string>
+
+// The name of a libusb result code as printed in the library's failure lines: the
+// libusb constant's name for the thirteen error codes, "" for every other value.
+std::string getLibUSBErrorString(int code);

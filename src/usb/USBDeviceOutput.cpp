@@ -1,0 +1,42 @@
+// The output path: commands go to the device as one interrupt OUT transfer of
+// m_outReportLength bytes.
+#include "LibUsbError.h"
+#include "USBDevice.h"
+
+#include <syslog.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+bool USBDevice::write_Device(char* data, int length, long timeout)
+{
+    std::shared_lock<std::shared_mutex> lock(m_stateLock);
+    if (length > m_reportLength)
+        return false;
+    std::vector<unsigned char> out(static_cast<size_t>(std::max(m_outReportLength, 0)), 0);
+    const int copied = std::min(std::max(length, 0), static_cast<int>(out.size()));
+    if (copied > 0)
+        std::memcpy(out.data(), data, static_cast<size_t>(copied));
+
+    if (m_usb_handle == nullptr) {
+        syslog(LOG_DEBUG, "NATIVESUPPORT: write_Device failed.  m_usb_handle was NULL.");
+        return false;
+    }
+    if (libusb_get_device(m_usb_handle) == nullptr) {
+        syslog(LOG_DEBUG, "NATIVESUPPORT: write_Device failed.  Device no longer exists for m_usb_handle %d",
+               static_cast<int>(reinterpret_cast<intptr_t>(m_usb_handle)));
+        return false;
+    }
+    const unsigned char endpoint = static_cast<unsigned char>(get_Out_Endpoint());
+    int sent = 0;
+    const int r = libusb_interrupt_transfer(m_usb_handle, endpoint, out.data(), m_outReportLength, &sent,
+                                            static_cast<unsigned int>(timeout));
+    if (r == 0 && sent == m_outReportLength) {
+        syslog(LOG_DEBUG, "NATIVESUPPORT: write_Device Succeeded.  Bytes written (%d).", m_outReportLength);
+        return true;
+    }
+    syslog(LOG_DEBUG, "NATIVESUPPORT: write_Device failed.  Bytes written (%d). Error Code (%s).", sent,
+           getLibUSBErrorString(r).c_str());
+    return false;
+}
