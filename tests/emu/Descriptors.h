@@ -1,0 +1,36 @@
+// Standard USB descriptors of a DeviceSpec, byte for byte as the device
+// sends them (little endian).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "DeviceSpec.h"
+
+namespace nsemu {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint16_t kLanguageId = 0x0409;
+
+// String indexes are assigned in this order to the non-empty strings.
+struct StringIndexes {
+    std::uint8_t manufacturer = 0;
+    std::uint8_t product = 0;
+    std::uint8_t serialNumber = 0;
+    std::uint8_t interface = 0;
+};
+
+StringIndexes stringIndexes(const DeviceSpec& model);
+Bytes deviceDescriptor(const DeviceSpec& model);
+Bytes configurationDescriptor(const DeviceSpec& model);  // with interface, class and endpoint descriptors
+Bytes hidDescriptor(const DeviceSpec& model);
+// Index 0 is the language list; std::nullopt for an unknown index.
+std::optional<Bytes> stringDescriptor(const DeviceSpec& model, std::uint8_t index);
+// Device descriptor followed by the configuration: the sysfs "descriptors" file.
+Bytes sysfsDescriptors(const DeviceSpec& model);
+
+bool hasEndpoint(const DeviceSpec& model, std::uint8_t endpoint);
+
+}  // namespace nsemu

@@ -1,0 +1,109 @@
+// The USB device emulator: one umockdev testbed per process, into which
+// tests plug emulated devices that the real libusb (linked by the library
+// under test) enumerates, opens and drives through usbdevfs ioctls.
+//
+// Preconditions: libumockdev-preload.so.0 is loaded from process start
+// (see Preload.h), and Emulator::instance() runs before the first
+// libusb_init() of the process, because libusb and libudev look at /sys
+// and /dev when they initialise.
+//
+// libusb lists devices newest first: devices present at libusb_init() in
+// descending (bus, address) order, later plugs in front of them.
+//
+// All members are thread safe and may be called from any thread while
+// libusb runs in others.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Device.h"
+#include "DeviceSpec.h"
+#include "Faults.h"
+#include "Records.h"
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
+namespace nsemu {
+
+class IoctlRouter;
+
+using DeviceId = std::int64_t;
+using Millis = std::chrono::milliseconds;
+constexpr Millis kDefaultWait{10000};
+
+class Emulator {
+public:
+    static Emulator& instance();
+
+    std::string rootDir() const { return m_rootDir; }
+
+    // Adds the device to sysfs and /dev and announces it with an "add"
+    // uevent. Throws std::invalid_argument if bus/address is taken.
+    DeviceId plug(const DeviceSpec& model);
+    // Fails the device's URBs in flight (-ESHUTDOWN), sends the "remove"
+    // uevent, then removes it; its open descriptors get ENODEV from then on.
+    void unplug(DeviceId id);
+    void unplugAll();
+
+    bool isPlugged(DeviceId id);
+    DeviceSpec model(DeviceId id);
+    std::string path(DeviceId id);  // "%03i/%03i-%04x-%04x-%02x-%02x"
+    std::shared_ptr<Device> device(DeviceId id);
+
+    // Completes the oldest pending interrupt IN URB with report, or queues
+    // it (in order) until the host submits one.
+    void feedInput(DeviceId id, Bytes report);
+
+    // Control requests: stall (-EPIPE), fail with a URB status, or hang
+    // (never answered until the host discards the URB, i.e. times out).
+    void stallRequest(DeviceId id, const RequestMatch& match, int times = kAlways);
+    void failRequest(DeviceId id, const RequestMatch& match, int status, int times = 1);
+    void hangRequest(DeviceId id, const RequestMatch& match, int times = kAlways);
+    // Endpoint transfers (0x81, 0x01, 0x02): the next ones complete with
+    // status, or (OUT) are never accepted until discarded.
+    void failEndpoint(DeviceId id, std::uint8_t endpoint, int status, int times = 1);
+    void hangEndpoint(DeviceId id, std::uint8_t endpoint, int times = kAlways);
+    void clearFaults(DeviceId id);
+
+    std::vector<Record> records(DeviceId id);
+    DeviceStatus status(DeviceId id);
+
+    bool waitFor(DeviceId id, const std::function<bool(const DeviceStatus&)>& done, Millis timeout = kDefaultWait);
+    bool waitForPendingIn(DeviceId id, Millis timeout = kDefaultWait);
+    bool waitForRecords(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
+    bool waitForDiscards(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
+    bool waitForHung(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
+    bool waitForClients(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
+    bool waitForClaimed(DeviceId id, bool claimed, Millis timeout = kDefaultWait);
+
+private:
+    struct Entry {
+        std::shared_ptr<Device> device;
+        std::string sysPath;
+        std::string node;
+        bool plugged = true;
+    };
+
+    Emulator();
+    ~Emulator() = default;  // never runs: the emulator lives until the process ends
+    Entry& entry(DeviceId id);
+    void unplugLocked(Entry& e);
+    void prepareNode(const std::string& node);
+
+    UMockdevTestbed* m_testbed;
+    std::string m_rootDir;
+    std::unique_ptr<IoctlRouter> m_router;
+
+    std::mutex m_mutex;  // plug/unplug and the table below
+    std::map<DeviceId, Entry> m_devices;
+    DeviceId m_nextId = 1;
+};
+
+}  // namespace nsemu

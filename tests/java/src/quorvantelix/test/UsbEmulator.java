@@ -1,0 +1,132 @@
+package quorvantelix.test;
+
+/**
+ * Test-side USB device emulator: plugs emulated pen tablets and other USB
+ * devices that libusb inside libNativeSupport.so enumerates, opens and
+ * drives as if they were real.
+ *
+ * <p>The JVM must run with libumockdev-preload.so.0 in LD_PRELOAD, and
+ * {@link #start()} (or any plug) must run before libNativeSupport.so
+ * initialises libusb. The native side is libNativeSupportTestSupport.so,
+ * loaded from the system property {@code nsemu.library} (a full path) if
+ * set, else through {@code System.loadLibrary}.
+ *
+ * <p>Device handles are opaque longs. Every method is thread safe. Waits
+ * return false when the timeout passes first; they never sleep-poll.
+ */
+public final class UsbEmulator {
+
+    /** Fault repeat count meaning "every time from now on". */
+    public static final int ALWAYS = -1;
+    /** Wildcard for request fields in the fault methods. */
+    public static final int ANY = -1;
+
+    /** errno values; URB statuses are their negatives, e.g. -EPROTO. */
+    public static final int ENODEV = 19;
+    public static final int EPIPE = 32;
+    public static final int EPROTO = 71;
+    public static final int EOVERFLOW = 75;
+    public static final int EILSEQ = 84;
+    public static final int ESHUTDOWN = 108;
+    public static final int ETIMEDOUT = 110;
+
+    static {
+        String path = System.getProperty("nsemu.library");
+        if (path != null) {
+            System.load(path);
+        } else {
+            System.loadLibrary("NativeSupportTestSupport");
+        }
+    }
+
+    private UsbEmulator() {
+    }
+
+    /** Creates the emulated /sys and /dev; idempotent. */
+    public static native void start();
+
+    /** The testbed directory that stands in for / under /sys and /dev. */
+    public static native String rootDir();
+
+    /**
+     * Names accepted by {@link #plugModel}: digitizer, tablet-078c,
+     * tablet-078c-out2, tablet-0483, tablet-08ca, tablet-5543, tablet-172f,
+     * tablet-040a, dfu, dfu-vornique, unsupported, kernel-driver.
+     */
+    public static native String[] models();
+
+    public static native long plugModel(String model, int bus, int address);
+
+    /** A pen tablet of a supported vendor, following the per-vendor endpoint rules. */
+    public static native long plugTablet(int vendorId, int productId, int bus, int address);
+
+    /**
+     * A HID device built from the given fields. Empty or null strings get
+     * string index 0; inPacketSize 0 means no IN endpoint, outEndpoint 0 no
+     * OUT endpoint (else 0x01 or 0x02).
+     */
+    public static native long plug(int bus, int address, int vendorId, int productId, int deviceClass,
+            int deviceSubClass, int bcdDevice, byte[] reportDescriptor, int inPacketSize, int outEndpoint,
+            int outPacketSize, String manufacturer, String product, String serial, String interfaceString,
+            boolean kernelDriver);
+
+    /** Ends transfers in flight with -ESHUTDOWN, sends "remove", removes the device. */
+    public static native void unplug(long device);
+
+    public static native void unplugAll();
+
+    public static native boolean isPlugged(long device);
+
+    /** "%03i/%03i-%04x-%04x-%02x-%02x": bus/address-vendor-product-class-subclass. */
+    public static native String path(long device);
+
+    /** Completes the pending interrupt IN transfer with report, or queues it in order. */
+    public static native void feedInput(long device, byte[] report);
+
+    /** Stalls matching control requests (ANY matches every value). */
+    public static native void stallRequest(long device, int bmRequestType, int bRequest, int wValue, int times);
+
+    /** Ends matching control requests with URB status (a negative errno). */
+    public static native void failRequest(long device, int bmRequestType, int bRequest, int wValue, int status,
+            int times);
+
+    /** Never answers matching control requests: the host times out. */
+    public static native void hangRequest(long device, int bmRequestType, int bRequest, int wValue, int times);
+
+    /** Ends the next transfers on endpoint (e.g. 0x81, 0x01) with URB status (a negative errno). */
+    public static native void failEndpoint(long device, int endpoint, int status, int times);
+
+    /** The endpoint never accepts: transfers stay pending until the host gives up. */
+    public static native void hangEndpoint(long device, int endpoint, int times);
+
+    public static native void clearFaults(long device);
+
+    /** For 0x08ca/0x172f tablets: the GET_REPORT value after the 3-byte command. */
+    public static native void setFeatureAnswer(long device, byte[] command, int value);
+
+    /**
+     * Everything the device received, in order, one line each:
+     * "CTRL 21 09 0302 0000 0003 020400" (bmRequestType bRequest wValue
+     * wIndex wLength [OUT data]) or "OUT 01 0102..." (endpoint, data);
+     * failed ones end in " status=-32", unanswered ones in " hung".
+     */
+    public static native String[] records(long device);
+
+    /** Data of the interrupt OUT reports the device accepted, in order. */
+    public static native byte[][] outReports(long device);
+
+    public static native boolean kernelDriverBound(long device);
+
+    public static native boolean waitForPendingIn(long device, long timeoutMillis);
+
+    public static native boolean waitForRecords(long device, int count, long timeoutMillis);
+
+    public static native boolean waitForDiscards(long device, int count, long timeoutMillis);
+
+    /** Waits until exactly count file descriptors have the device open. */
+    public static native boolean waitForClients(long device, int count, long timeoutMillis);
+
+    public static native boolean waitForClaimed(long device, boolean claimed, long timeoutMillis);
+
+    public static native boolean waitForKernelDriver(long device, boolean bound, long timeoutMillis);
+}
