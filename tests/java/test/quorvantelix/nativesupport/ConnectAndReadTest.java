@@ -1,0 +1,281 @@
+package quorvantelix.nativesupport;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quorvantelix.test.SysLog.debug;
+import static quorvantelix.test.SysLog.info;
+
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import quorvantelix.dm.connections.usb.NativeUSB;
+import quorvantelix.test.SysLog;
+import quorvantelix.test.UsbEmulator;
+
+/** Opening emulated tablets of each vendor, their start-up, their reports, and closing. */
+class ConnectAndReadTest {
+    private static final long WAIT = 20_000;
+    private static final String READ_STOPPED =
+            debug("NATIVESUPPORT: readThreadLoop has stopped. No IN transactions will be processed.");
+    private final NativeUSB usb = new NativeUSB();
+    private final List<Long> handles = new ArrayList<>();
+
+    @BeforeAll
+    static void startRig() {
+        UsbEmulator.start();
+        assertTrue(SysLog.start(), "cannot bind /dev/log");
+    }
+
+    @AfterAll
+    static void stopRig() {
+        UsbEmulator.unplugAll();
+        SysLog.stop();
+    }
+
+    @BeforeEach
+    void noDevices() {
+        UsbEmulator.unplugAll();
+        SysLog.drain();
+    }
+
+    @AfterEach
+    void destroyInstances() {
+        for (long h : handles) {
+            usb.destroyNativeUsbInstance(h);
+        }
+    }
+
+    private long create() {
+        long h = usb.createNativeUsbInstance();
+        handles.add(h);
+        return h;
+    }
+
+    private long connect(long device) {
+        long h = create();
+        assertTrue(usb.connectNativeUsb(h, UsbEmulator.path(device)));
+        return h;
+    }
+
+    private static byte[] report(int... bytes) {
+        byte[] r = new byte[bytes.length];
+        for (int i = 0; i < bytes.length; i++) {
+            r[i] = (byte) bytes[i];
+        }
+        return r;
+    }
+
+    @Test
+    void anOrdinaryTabletStreamsItsReportsInOrderPaddedToThePacketSize() throws Exception {
+        long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
+        String path = UsbEmulator.path(device);
+        long h = create();
+        long started = System.nanoTime();
+        assertTrue(usb.connectNativeUsb(h, path));
+        long tookMillis = (System.nanoTime() - started) / 1_000_000;
+        assertTrue(tookMillis >= 950, "opening ends with a one-second pause, took " + tookMillis);
+        assertEquals(List.of(
+                info("NATIVESUPPORT: open_Device() Looking For : " + path),
+                info("NATIVESUPPORT: Found VID: 078c"),
+                info("NATIVESUPPORT: open_Device() Found : " + path),
+                debug("NATIVESUPPORT: Read thread is starting for device: Pen Tablet Pen")), SysLog.drain());
+
+        assertEquals(0x078c, usb.getNativeUsbVid(h));
+        assertEquals(0x0600, usb.getNativeUsbPid(h));
+        assertEquals("Pen Tablet", usb.getNativeUsbProductName(h));
+        assertEquals("EMU0001", usb.getNativeUsbSerialNumber(h));
+        assertEquals("Pen", usb.getNativeUsbFirmwareVersion(h));
+        assertEquals(10000, usb.readMaxX(h));
+        assertEquals(10000, usb.getNativeUsbxMax(h));
+        assertEquals(6250, usb.readMaxY(h));
+
+        assertNull(usb.readNativeUsbState(h), "an empty queue gives null at once");
+        assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
+        UsbEmulator.feedInput(device, report(2, 0x11, 1, 2, 3, 4, 5, 6));
+        UsbEmulator.feedInput(device, report(2, 0x22, 7, 8));
+        UsbEmulator.feedInput(device, report(2, 0x33));
+        assertTrue(waitForQueued(device));
+
+        byte[] first = usb.readNativeUsbState(h);
+        assertEquals(64, first.length);
+        byte[] expected = new byte[64];
+        System.arraycopy(report(2, 0x11, 1, 2, 3, 4, 5, 6), 0, expected, 0, 8);
+        assertArrayEquals(expected, first);
+        byte[] second = usb.readNativeUsbState(h);
+        assertArrayEquals(Arrays.copyOf(report(2, 0x22, 7, 8), 64), second);
+        byte[] third = usb.readNativeUsbState(h);
+        assertArrayEquals(Arrays.copyOf(report(2, 0x33), 64), third);
+        assertNull(usb.readNativeUsbState(h));
+        assertEquals(List.of(), SysLog.drain(), "reading logs nothing");
+    }
+
+    /** The read thread has queued everything fed so far once it waits for the next report. */
+    private static boolean waitForQueued(long device) {
+        return UsbEmulator.waitForPendingIn(device, WAIT);
+    }
+
+    @Test
+    void destroyStopsAnIdleReadThreadPromptlyAndClosesTheDevice() {
+        long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
+        long h = connect(device);
+        assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
+        UsbEmulator.feedInput(device, report(2, 1));
+        assertTrue(waitForQueued(device));
+        SysLog.drain();
+
+        long started = System.nanoTime();
+        usb.destroyNativeUsbInstance(h);
+        handles.remove(h);
+        long tookMillis = (System.nanoTime() - started) / 1_000_000;
+        assertTrue(tookMillis < 2000, "destroy took " + tookMillis + " ms");
+        assertTrue(UsbEmulator.waitForClients(device, 0, WAIT), "the device node is closed");
+        assertTrue(UsbEmulator.waitForClaimed(device, false, WAIT));
+
+        List<String> lines = SysLog.drain();
+        assertEquals(4, lines.size(), lines.toString());
+        Matcher m = Pattern.compile("7 NATIVESUPPORT: close_Device on handle (-?\\d+)").matcher(lines.get(0));
+        assertTrue(m.matches(), lines.get(0));
+        String n = m.group(1);
+        assertEquals(List.of(
+                debug("NATIVESUPPORT: close_Device on handle " + n),
+                READ_STOPPED,
+                debug("NATIVESUPPORT: close_Device: About to clear input report queue for handle " + n),
+                debug("NATIVESUPPORT: close_Device: About to release interface and close for handle " + n)),
+                lines);
+        assertNull(usb.readNativeUsbState(h));
+    }
+
+    @Test
+    void unplugDuringAPendingReadEndsTheThreadButKeepsQueuedReports() {
+        long device = UsbEmulator.plugTablet(0x5543, 0x0064, 1, 2);
+        long h = connect(device);
+        assertEquals(20000, usb.readMaxX(h), "vendor 0x5543 doubles the descriptor's range");
+        assertEquals(12500, usb.readMaxY(h));
+        assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
+        UsbEmulator.feedInput(device, report(7, 1));
+        UsbEmulator.feedInput(device, report(7, 2));
+        assertTrue(waitForQueued(device));
+        SysLog.drain();
+
+        UsbEmulator.unplug(device);
+        assertTrue(SysLog.await(READ_STOPPED, WAIT));
+        assertEquals(List.of(
+                debug("NATIVESUPPORT: libusb_interrupt_transfer failed. Bytes written (0). Error Code "
+                        + "(LIBUSB_ERROR_NO_DEVICE)"),
+                READ_STOPPED), SysLog.drain());
+
+        assertEquals(1, usb.readNativeUsbState(h)[1]);
+        assertEquals(2, usb.readNativeUsbState(h)[1]);
+        assertNull(usb.readNativeUsbState(h));
+        usb.destroyNativeUsbInstance(h);
+        handles.remove(h);
+        List<String> closing = SysLog.drain();
+        assertEquals(3, closing.size(), "no second stop line: " + closing);
+    }
+
+    @Test
+    void startUpSequenceOfAptTabletsSetsVersionAndRange() {
+        for (int vendor : new int[] {0x08ca, 0x172f}) {
+            UsbEmulator.unplugAll();
+            long device = UsbEmulator.plugTablet(vendor, 0x0010, 1, 2);
+            long h = connect(device);
+            assertEquals("02.16", usb.getNativeUsbFirmwareVersion(h));
+            assertEquals(31999, usb.readMaxX(h));
+            assertEquals(19999, usb.readMaxY(h));
+            List<String> feature = new ArrayList<>();
+            for (String r : UsbEmulator.records(device)) {
+                if (r.startsWith("CTRL 21 09 0302") || r.startsWith("CTRL a1 01 0302")) {
+                    feature.add(r);
+                }
+            }
+            assertEquals(List.of(
+                    "CTRL 21 09 0302 0000 0003 020200",
+                    "CTRL 21 09 0302 0000 0003 021804",
+                    "CTRL 21 09 0302 0000 0003 020300",
+                    "CTRL 21 09 0302 0000 0003 020400",
+                    "CTRL a1 01 0302 0000 0100",
+                    "CTRL 21 09 0302 0000 0003 020100",
+                    "CTRL a1 01 0302 0000 0100",
+                    "CTRL 21 09 0302 0000 0003 020101",
+                    "CTRL a1 01 0302 0000 0100",
+                    "CTRL 21 09 0302 0000 0003 020800",
+                    "CTRL 21 09 0302 0000 0003 021001",
+                    "CTRL 21 09 0302 0000 0003 021804"), feature, "vendor " + Integer.toHexString(vendor));
+            usb.destroyNativeUsbInstance(h);
+            handles.remove(h);
+        }
+    }
+
+    @Test
+    void dfuModeDevicesStayOpenOnlyWithTheMarkerAndGetNoReadThread() {
+        long ours = UsbEmulator.plugModel("dfu-vornique", 1, 2);
+        long h = connect(ours);
+        assertEquals(-8431, usb.getNativeUsbPid(h));
+        List<String> lines = SysLog.drain();
+        assertFalse(lines.stream().anyMatch(l -> l.contains("Read thread is starting")), lines.toString());
+        assertNull(usb.readNativeUsbState(h));
+
+        long theirs = UsbEmulator.plugModel("dfu", 1, 3);
+        long other = create();
+        assertFalse(usb.connectNativeUsb(other, UsbEmulator.path(theirs)));
+        lines = SysLog.drain();
+        assertEquals(debug("NATIVESUPPORT: DFU Device isn't ours.  Closing device."), lines.get(lines.size() - 1));
+        assertTrue(UsbEmulator.waitForClients(theirs, 0, WAIT));
+    }
+
+    @Test
+    void refusalsLeaveNothingOpen() {
+        long tablet = UsbEmulator.plugModel("kernel-driver", 1, 2);
+        long unsupported = UsbEmulator.plugModel("unsupported", 1, 3);
+        long h = create();
+
+        assertFalse(usb.connectNativeUsb(h, UsbEmulator.path(unsupported)));
+        assertFalse(usb.connectNativeUsb(h, "001/009-5543-0064-00-00"), "nothing at that address");
+        assertTrue(UsbEmulator.waitForClients(unsupported, 0, WAIT));
+        SysLog.drain();
+
+        // A bound kernel driver is detached before the claim.
+        assertTrue(UsbEmulator.kernelDriverBound(tablet));
+        assertTrue(usb.connectNativeUsb(h, UsbEmulator.path(tablet)));
+        assertFalse(UsbEmulator.kernelDriverBound(tablet));
+
+        // Connecting an open instance again is refused; the device stays open.
+        SysLog.drain();
+        assertFalse(usb.connectNativeUsb(h, UsbEmulator.path(tablet)));
+        assertTrue(SysLog.drain().contains(debug("NATIVESUPPORT: m_usb_handle is not NULL.  Device is already open.")));
+        assertTrue(UsbEmulator.waitForPendingIn(tablet, WAIT));
+        UsbEmulator.feedInput(tablet, report(9));
+        assertTrue(waitForQueued(tablet));
+        assertEquals(9, usb.readNativeUsbState(h)[0]);
+
+        // An interface without an IN endpoint gives no report length: refused and closed.
+        long noEndpoint = UsbEmulator.plug(1, 4, 0x078c, 0x0600, 0, 0, 0x100, new byte[0], 0, 0, 0,
+                "Calcomp", "No Endpoint", "", "", false);
+        long other = create();
+        assertFalse(usb.connectNativeUsb(other, UsbEmulator.path(noEndpoint)));
+        assertTrue(UsbEmulator.waitForClients(noEndpoint, 0, WAIT));
+    }
+
+    @Test
+    void theWholeDeviceListOpensTheFirstListedMatch() {
+        // libusb lists the device enumerated last first.
+        UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
+        long first = UsbEmulator.plugTablet(0x172f, 0x0031, 1, 3);
+        UsbEmulator.plugModel("unsupported", 1, 4);
+        String list = usb.discoverUSBInputDevices();
+        long h = create();
+        assertTrue(usb.connectNativeUsb(h, list));
+        assertEquals(0x172f, usb.getNativeUsbVid(h));
+        assertTrue(UsbEmulator.waitForClaimed(first, true, WAIT));
+    }
+}
