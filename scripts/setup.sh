@@ -8,11 +8,11 @@ AMD64_PKGS=(
   build-essential cmake pkg-config g++-multilib clang file binutils
   libusb-1.0-0-dev libgtk2.0-dev libgtest-dev googletest libumockdev-dev umockdev
   openjdk-17-jdk-headless junit5
-  xvfb xauth xfonts-base x11-xserver-utils qemu-user
+  xvfb xauth xfonts-base x11-xserver-utils qemu-user libgtk-3-0
 )
 I386_PKGS=(
   libc6-dev:i386 libusb-1.0-0-dev:i386 libgtk2.0-dev:i386 libumockdev0:i386
-  openjdk-17-jre-headless:i386
+  openjdk-17-jre-headless:i386 libgtk-3-0:i386
 )
 ALL_PKGS=("${AMD64_PKGS[@]}" "${I386_PKGS[@]}")
 # umockdev's preload library for i386 processes. The i386 umockdev package cannot be

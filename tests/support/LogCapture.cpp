@@ -138,11 +138,18 @@ void LogCapture::clear()
 
 bool LogCapture::waitFor(const std::function<bool(const LogLine&)>& match, std::chrono::milliseconds timeout)
 {
+    return waitForCount(match, 1, timeout);
+}
+
+bool LogCapture::waitForCount(const std::function<bool(const LogLine&)>& match, size_t count,
+                              std::chrono::milliseconds timeout)
+{
     std::unique_lock<std::mutex> lock(m_mutex);
     receivePendingLocked();
     return m_changed.wait_for(lock, timeout, [&] {
+        size_t seen = 0;
         for (const LogLine& l : m_lines)
-            if (match(l))
+            if (match(l) && ++seen >= count)
                 return true;
         return false;
     });

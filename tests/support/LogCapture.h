@@ -34,6 +34,9 @@ public:
     void clear();
     // Waits until a received line satisfies `match`; false after `timeout`.
     bool waitFor(const std::function<bool(const LogLine&)>& match, std::chrono::milliseconds timeout);
+    // Waits until at least `count` received lines satisfy `match`.
+    bool waitForCount(const std::function<bool(const LogLine&)>& match, size_t count,
+                      std::chrono::milliseconds timeout);
     bool waitForText(const std::string& text, std::chrono::milliseconds timeout);
 
     static bool parse(const char* datagram, size_t length, LogLine* line);

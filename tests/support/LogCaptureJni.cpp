@@ -46,13 +46,14 @@ JNIEXPORT jobjectArray JNICALL Java_quorvantelix_test_SysLog_lines(JNIEnv* env, 
     return toJava(env, g_capture.lines());
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_SysLog_waitForLine(JNIEnv* env, jclass, jstring line, jlong millis)
+JNIEXPORT jboolean JNICALL Java_quorvantelix_test_SysLog_waitForLines(JNIEnv* env, jclass, jstring line, jint count,
+                                                                       jlong millis)
 {
     const char* chars = env->GetStringUTFChars(line, nullptr);
     std::string wanted = chars;
     env->ReleaseStringUTFChars(line, chars);
-    const bool found = g_capture.waitFor(
-        [&](const nstest::LogLine& l) { return std::to_string(l.priority) + " " + l.text == wanted; },
+    const bool found = g_capture.waitForCount(
+        [&](const nstest::LogLine& l) { return std::to_string(l.priority) + " " + l.text == wanted; }, count,
         std::chrono::milliseconds(millis));
     return found ? JNI_TRUE : JNI_FALSE;
 }

@@ -19,7 +19,7 @@ public final class SysLog {
     public static native void stop();
     private static native String[] take();
     private static native String[] lines();
-    private static native boolean waitForLine(String line, long millis);
+    private static native boolean waitForLines(String line, int count, long millis);
 
     /** Everything received since the last drain, and forget it. */
     public static List<String> drain() {
@@ -30,8 +30,14 @@ public final class SysLog {
         return Arrays.asList(lines());
     }
 
+    /** Waits until the line has been received (since the last drain); false after the timeout. */
     public static boolean await(String line, long millis) {
-        return waitForLine(line, millis);
+        return waitForLines(line, 1, millis);
+    }
+
+    /** Waits until the line has been received {@code count} times (since the last drain). */
+    public static boolean await(String line, int count, long millis) {
+        return waitForLines(line, count, millis);
     }
 
     public static String debug(String text) {

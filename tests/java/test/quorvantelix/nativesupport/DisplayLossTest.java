@@ -1,0 +1,65 @@
+package quorvantelix.nativesupport;
+
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quorvantelix.test.SysLog.info;
+
+import java.util.concurrent.TimeUnit;
+import org.junit.jupiter.api.Test;
+import quorvantelix.dm.DeviceDiscoveryService;
+import quorvantelix.dm.connections.usb.NativeUSB;
+import quorvantelix.test.SysLog;
+
+/** The JVM outlives a display that is not there and an X server that dies while subscribed. */
+class DisplayLossTest {
+    private static final String DISPLAY = System.getenv("DISPLAY"); // no server there until this test starts one
+    private static final String DISPLAY_NS = "NATIVESUPPORT: startDisplayChangedEventThread(): ";
+    private final NativeUSB usb = new NativeUSB();
+
+    @Test
+    void noServerThenAServerThatDies() throws Exception {
+        assertTrue(SysLog.start(), "cannot bind /dev/log");
+        Process xvfb = null;
+        try {
+            usb.subscribeUSBChangeEvents();
+            assertTrue(SysLog.await(info(DISPLAY_NS + "cannot open the display. Display changes are not reported.\n"), 20_000),
+                    SysLog.peek().toString());
+            usb.unsubscribeUSBChangeEvents();
+            NotifyRig.awaitLibraryThreadsEnded();
+
+            xvfb = new ProcessBuilder("Xvfb", DISPLAY, "-noreset", "-nolock", "-nolisten", "tcp", "-screen", "0", "1024x768x24")
+                    .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+            awaitServer();
+            NotifyRig.run("xrandr", "-display", DISPLAY, "--fb", "1024x768", "--output", "screen", "--off");
+            SysLog.drain();
+            usb.subscribeUSBChangeEvents();
+            assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, 20_000), "a later subscription finds the display");
+            NotifyRig.resizeScreen(DISPLAY, 800, 600);
+            assertTrue(DeviceDiscoveryService.awaitDisplayCalls(1, 10_000));
+
+            xvfb.destroyForcibly().waitFor();
+            assertTrue(SysLog.await(info(DISPLAY_NS + "the connection to the X server was lost. "
+                    + "Display changes are no longer reported.\n"), 10_000), SysLog.peek().toString());
+            usb.unsubscribeUSBChangeEvents();
+            NotifyRig.awaitLibraryThreadsEnded();
+
+            usb.subscribeUSBChangeEvents();
+            assertTrue(SysLog.await(info(DISPLAY_NS + "the connection to the X server was lost earlier. "
+                    + "Display changes are not reported.\n"), 20_000));
+            usb.unsubscribeUSBChangeEvents();
+            NotifyRig.awaitLibraryThreadsEnded();
+        } finally {
+            if (xvfb != null) {
+                xvfb.destroyForcibly();
+            }
+            SysLog.stop();
+        }
+    }
+
+    private static void awaitServer() throws Exception {
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+        while (new ProcessBuilder("xrandr", "-display", DISPLAY).start().waitFor() != 0) {
+            assertTrue(System.nanoTime() < deadline, "Xvfb did not come up on " + DISPLAY);
+            Thread.sleep(50);
+        }
+    }
+}
