@@ -71,6 +71,7 @@ void USBDevice::stopReadThread()
 void* USBDevice::readThreadLoop(void* arg)
 {
     USBDevice* device = static_cast<USBDevice*>(arg);
+    pthread_setname_np(pthread_self(), "ns-usb-read");
     if (device != nullptr)
         device->readLoop();
     syslog(LOG_DEBUG, "NATIVESUPPORT: readThreadLoop has stopped. No IN transactions will be processed.");

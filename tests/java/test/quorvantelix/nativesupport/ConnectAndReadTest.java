@@ -278,4 +278,73 @@ class ConnectAndReadTest {
         assertEquals(0x172f, usb.getNativeUsbVid(h));
         assertTrue(UsbEmulator.waitForClaimed(first, true, WAIT));
     }
+
+    @Test
+    void everyVendorsTabletStreamsReports() {
+        int[][] tablets = {{0x078c, 0x0600}, {0x078c, 0x0701}, {0x08ca, 0x0010}, {0x5543, 0x040a}, {0x172f, 0x0031}};
+        int address = 2;
+        for (int[] t : tablets) {
+            long device = UsbEmulator.plugTablet(t[0], t[1], 1, address++);
+            long h = connect(device);
+            assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
+            for (int i = 0; i < 5; i++) {
+                UsbEmulator.feedInput(device, report(2, i, t[0] & 0xff));
+            }
+            assertTrue(waitForQueued(device));
+            for (int i = 0; i < 5; i++) {
+                byte[] r = usb.readNativeUsbState(h);
+                assertEquals(64, r.length);
+                assertEquals(i, r[1], "in order, one per call, vendor " + Integer.toHexString(t[0]));
+                assertEquals((byte) t[0], r[2]);
+            }
+            assertNull(usb.readNativeUsbState(h));
+            usb.destroyNativeUsbInstance(h);
+            handles.remove(h);
+            assertTrue(UsbEmulator.waitForClients(device, 0, WAIT));
+        }
+        assertEquals(List.of(), readThreads(), "every read thread has ended");
+    }
+
+    /** The library's read threads still alive in this process, by their thread name. */
+    private static List<String> readThreads() {
+        List<String> found = new ArrayList<>();
+        java.io.File[] tasks = new java.io.File("/proc/self/task").listFiles();
+        for (java.io.File task : tasks == null ? new java.io.File[0] : tasks) {
+            try {
+                String name = java.nio.file.Files.readString(new java.io.File(task, "comm").toPath()).trim();
+                if (name.equals("ns-usb-read")) {
+                    found.add(task.getName());
+                }
+            } catch (java.io.IOException gone) {
+                // the thread ended while we looked
+            }
+        }
+        return found;
+    }
+
+    @Test
+    void aDeviceClaimedByAnotherInstanceIsRefusedAndClosedAgain() {
+        long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
+        String path = UsbEmulator.path(device);
+        connect(device);
+        SysLog.drain();
+
+        long second = create();
+        assertFalse(usb.connectNativeUsb(second, path));
+        List<String> lines = SysLog.drain();
+        assertEquals(7, lines.size(), lines.toString());
+        Matcher m = Pattern.compile("7 NATIVESUPPORT: close_Device on handle (-?\\d+)").matcher(lines.get(4));
+        assertTrue(m.matches(), lines.toString());
+        String n = m.group(1);
+        assertEquals(List.of(
+                info("NATIVESUPPORT: open_Device() Looking For : " + path),
+                info("NATIVESUPPORT: Found VID: 078c"),
+                info("NATIVESUPPORT: open_Device() Found : " + path),
+                debug("NATIVESUPPORT: Unable to claim interface. Closing device."),
+                debug("NATIVESUPPORT: close_Device on handle " + n),
+                debug("NATIVESUPPORT: close_Device: About to clear input report queue for handle " + n),
+                debug("NATIVESUPPORT: close_Device: About to release interface and close for handle " + n)), lines);
+        assertEquals(0x078c, usb.getNativeUsbVid(second), "the refused device's ids stay readable");
+        assertTrue(UsbEmulator.waitForClients(device, 1, WAIT), "only the first instance keeps the device open");
+    }
 }
