@@ -4,43 +4,50 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <map>
 #include <mutex>
-#include <set>
 
 std::vector<USBDevice*> usbDevices;
 
 namespace {
 std::mutex g_registryMutex;
 std::condition_variable g_registryIdle;
-std::map<USBDevice*, int> g_leases;   // calls under way, per device
-std::set<USBDevice*> g_retiring;      // devices whose destroy has begun
+// Beside each entry of usbDevices: the calls under way on it, and whether its destroy has
+// begun. Kept in step with usbDevices, so a call costs no allocation.
+std::vector<int> g_leases;
+std::vector<bool> g_retiring;
 
-bool isRegisteredLocked(USBDevice* device)
+ptrdiff_t indexOfLocked(USBDevice* device)
 {
-    return device != nullptr && std::find(usbDevices.begin(), usbDevices.end(), device) != usbDevices.end();
+    if (device == nullptr)
+        return -1;
+    auto it = std::find(usbDevices.begin(), usbDevices.end(), device);
+    return it == usbDevices.end() ? -1 : it - usbDevices.begin();
 }
 }
 
 bool doesUSBDeviceExist(USBDevice* device)
 {
     std::lock_guard<std::mutex> lock(g_registryMutex);
-    return isRegisteredLocked(device);
+    return indexOfLocked(device) >= 0;
 }
 
 void registerUSBDevice(USBDevice* device)
 {
     std::lock_guard<std::mutex> lock(g_registryMutex);
     usbDevices.push_back(device);
+    g_leases.push_back(0);
+    g_retiring.push_back(false);
 }
 
 void unregisterUSBDevice(USBDevice* device)
 {
     std::lock_guard<std::mutex> lock(g_registryMutex);
-    auto it = std::find(usbDevices.begin(), usbDevices.end(), device);
-    if (it != usbDevices.end())
-        usbDevices.erase(it);
-    g_retiring.erase(device);
+    const ptrdiff_t i = indexOfLocked(device);
+    if (i < 0)
+        return;
+    usbDevices.erase(usbDevices.begin() + i);
+    g_leases.erase(g_leases.begin() + i);
+    g_retiring.erase(g_retiring.begin() + i);
 }
 
 jlong handleFromPointer(const void* p)
@@ -57,8 +64,9 @@ USBDeviceLease::USBDeviceLease(jlong handle) : m_device(nullptr)
 {
     USBDevice* device = static_cast<USBDevice*>(pointerFromHandle(handle));
     std::lock_guard<std::mutex> lock(g_registryMutex);
-    if (isRegisteredLocked(device) && g_retiring.count(device) == 0) {
-        ++g_leases[device];
+    const ptrdiff_t i = indexOfLocked(device);
+    if (i >= 0 && !g_retiring[static_cast<size_t>(i)]) {
+        ++g_leases[static_cast<size_t>(i)];
         m_device = device;
     }
 }
@@ -68,11 +76,9 @@ USBDeviceLease::~USBDeviceLease()
     if (m_device == nullptr)
         return;
     std::lock_guard<std::mutex> lock(g_registryMutex);
-    auto it = g_leases.find(m_device);
-    if (--it->second == 0) {
-        g_leases.erase(it);
+    const ptrdiff_t i = indexOfLocked(m_device);   // a leased device stays registered
+    if (--g_leases[static_cast<size_t>(i)] == 0 && g_retiring[static_cast<size_t>(i)])
         g_registryIdle.notify_all();
-    }
 }
 
 bool destroyUSBDevice(jlong handle)
@@ -80,10 +86,11 @@ bool destroyUSBDevice(jlong handle)
     USBDevice* device = static_cast<USBDevice*>(pointerFromHandle(handle));
     {
         std::unique_lock<std::mutex> lock(g_registryMutex);
-        if (!isRegisteredLocked(device) || g_retiring.count(device) != 0)
+        const ptrdiff_t i = indexOfLocked(device);
+        if (i < 0 || g_retiring[static_cast<size_t>(i)])
             return false;
-        g_retiring.insert(device);
-        g_registryIdle.wait(lock, [device] { return g_leases.count(device) == 0; });
+        g_retiring[static_cast<size_t>(i)] = true;
+        g_registryIdle.wait(lock, [device] { return g_leases[static_cast<size_t>(indexOfLocked(device))] == 0; });
     }
     device->close_Device();
     delete device;   // the destructor unregisters it

@@ -130,11 +130,14 @@ JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject
         const int length = d->getReportLength();
         if (length <= 0)
             return nullptr;
-        std::vector<char> report(static_cast<size_t>(length), 0);
-        const int received = d->read_Device(report.data(), length, 1);
+        // Interrupt packets are at most 1024 bytes: the usual report needs no allocation.
+        char local[1024];
+        std::vector<char> large(length > static_cast<int>(sizeof local) ? static_cast<size_t>(length) : 0);
+        char* report = large.empty() ? local : large.data();
+        const int received = d->read_Device(report, length, 1);
         if (received <= 0)
             return nullptr;
-        return newByteArray(env, report.data(), received);
+        return newByteArray(env, report, received);
     });
 }
 
