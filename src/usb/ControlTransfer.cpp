@@ -24,7 +24,7 @@ bool USBDevice::writeToControlTransfer(char* data, int size)
     if (size > reportLength || size < 0)
         return false;
     std::vector<unsigned char> report(static_cast<size_t>(reportLength), 0);
-    if (size > 0)
+    if (size > 0 && data != nullptr)
         std::memcpy(report.data(), data, static_cast<size_t>(size));
 
     if (m_usb_handle == nullptr) {

@@ -68,15 +68,18 @@ bool USBDevice::dfuAbort()
 bool USBDevice::dfuDownload(int blockNumber, char* data, int length)
 {
     std::vector<unsigned char> block(static_cast<size_t>(length > 0 ? length : 0), 0);
-    if (length > 0)
+    if (length > 0 && data != nullptr)
         std::memcpy(block.data(), data, static_cast<size_t>(length));
+    // wLength: the length as a 16-bit value, and never more than the block holds (a
+    // negative length sends none).
+    const uint16_t wLength = static_cast<uint16_t>(block.size());
     std::shared_lock<std::shared_mutex> lock(m_stateLock);
     if (isDeviceGone("NATIVESUPPORT: DFU Download Failed. m_usb_handle was NULL.",
                      "NATIVESUPPORT: DFU Download failed.  Device no longer exists for m_usb_handle: %d"))
         return false;
     const int r = libusb_control_transfer(m_usb_handle, kHostToInterface, kDownload,
-                                          static_cast<uint16_t>(blockNumber), 0, block.data(),
-                                          static_cast<uint16_t>(length), kDfuTimeout);
+                                          static_cast<uint16_t>(blockNumber), 0, block.data(), wLength,
+                                          kDfuTimeout);
     const bool ok = r > 0 || (r == 0 && length == 0);
     if (ok)
         syslog(LOG_DEBUG, "NATIVESUPPORT: DFU Download Succeeded.  Bytes written (%d)", r);

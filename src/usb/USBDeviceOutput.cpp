@@ -16,7 +16,7 @@ bool USBDevice::write_Device(char* data, int length, long timeout)
         return false;
     std::vector<unsigned char> out(static_cast<size_t>(std::max(m_outReportLength, 0)), 0);
     const int copied = std::min(std::max(length, 0), static_cast<int>(out.size()));
-    if (copied > 0)
+    if (copied > 0 && data != nullptr)
         std::memcpy(out.data(), data, static_cast<size_t>(copied));
 
     if (m_usb_handle == nullptr) {

@@ -8,9 +8,11 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "IoctlRouter.h"
 #include "Preload.h"
+#include "Responders.h"
 #include "Sysfs.h"
 
 namespace nsemu {
@@ -71,6 +73,11 @@ void Emulator::prepareNode(const std::string& node)
 DeviceId Emulator::plug(const DeviceSpec& model)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    return plugLocked(model);
+}
+
+DeviceId Emulator::plugLocked(const DeviceSpec& model)
+{
     const std::string node = deviceNode(model);
     for (const auto& item : m_devices) {
         if (item.second.plugged && item.second.node == node)
@@ -93,7 +100,59 @@ DeviceId Emulator::plug(const DeviceSpec& model)
 
     const DeviceId id = m_nextId++;
     m_devices[id] = Entry{device, sysPath, node, true};
+    if (auto reenumerating = std::dynamic_pointer_cast<ReenumeratingResponder>(model.responder))
+        reenumerating->bindReattach([this, id](const DeviceSpec& next) { scheduleReattach(id, next); });
     return id;
+}
+
+// Called on the ioctl thread with the device's lock held: the device can
+// neither be unplugged nor answer more requests from there.
+void Emulator::scheduleReattach(DeviceId id, DeviceSpec next)
+{
+    std::thread([this, id, next]() mutable { reattach(id, std::move(next)); }).detach();
+}
+
+void Emulator::reattach(DeviceId id, DeviceSpec next)
+{
+    try {
+        std::shared_ptr<Device> old = device(id);
+        old->waitUntil([](const DeviceStatus& s) { return s.unreaped == 0; }, Millis(2000));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Entry& e = entry(id);
+        if (!e.plugged)
+            return;
+        unplugLocked(e);
+        next.busNumber = old->model().busNumber;
+        next.deviceAddress = freeAddressLocked(next.busNumber, old->model().deviceAddress);
+        m_successors[id] = plugLocked(next);
+        m_successorPlugged.notify_all();
+    } catch (const std::exception&) {
+        // Nothing comes back; waitForSuccessor tells the test.
+    }
+}
+
+int Emulator::freeAddressLocked(int bus, int after)
+{
+    DeviceSpec probe;
+    probe.busNumber = bus;
+    for (int step = 1; step <= 127; ++step) {
+        probe.deviceAddress = (after - 1 + step) % 127 + 1;
+        const std::string node = deviceNode(probe);
+        bool taken = false;
+        for (const auto& item : m_devices)
+            taken = taken || (item.second.plugged && item.second.node == node);
+        if (!taken)
+            return probe.deviceAddress;
+    }
+    throw std::runtime_error("no free address on bus " + std::to_string(bus));
+}
+
+DeviceId Emulator::waitForSuccessor(DeviceId id, Millis timeout)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_successorPlugged.wait_for(lock, timeout, [&] { return m_successors.count(id) > 0; }))
+        return 0;
+    return m_successors[id];
 }
 
 void Emulator::unplugLocked(Entry& e)

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -51,6 +52,13 @@ public:
     // uevent, then removes it; its open descriptors get ENODEV from then on.
     void unplug(DeviceId id);
     void unplugAll();
+
+    // Re-enumeration: a device whose behaviour asks for it (a
+    // ReenumeratingResponder) leaves the bus and comes back as another
+    // device at the next free address of its bus, once the host has taken
+    // the answer that asked for it. The successor's id, or 0 if it has not
+    // appeared within the timeout.
+    DeviceId waitForSuccessor(DeviceId id, Millis timeout = kDefaultWait);
 
     bool isPlugged(DeviceId id);
     DeviceSpec model(DeviceId id);
@@ -94,7 +102,11 @@ private:
     Emulator();
     ~Emulator() = default;  // never runs: the emulator lives until the process ends
     Entry& entry(DeviceId id);
+    DeviceId plugLocked(const DeviceSpec& model);
     void unplugLocked(Entry& e);
+    int freeAddressLocked(int bus, int after);
+    void scheduleReattach(DeviceId id, DeviceSpec next);
+    void reattach(DeviceId id, DeviceSpec next);
     void prepareNode(const std::string& node);
 
     UMockdevTestbed* m_testbed;
@@ -104,6 +116,8 @@ private:
     std::mutex m_mutex;  // plug/unplug and the table below
     std::map<DeviceId, Entry> m_devices;
     DeviceId m_nextId = 1;
+    std::map<DeviceId, DeviceId> m_successors;  // re-enumerated device -> its successor
+    std::condition_variable m_successorPlugged;
 };
 
 }  // namespace nsemu

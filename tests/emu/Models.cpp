@@ -57,6 +57,7 @@ const std::vector<std::pair<std::string, Factory>>& catalogue()
         {"tablet-5543", [](int b, int a) { return tablet(0x5543, 0x0064, b, a); }},
         {"tablet-172f", [](int b, int a) { return tablet(0x172f, 0x0031, b, a); }},
         {"tablet-040a", [](int b, int a) { return tablet(0x5543, 0x040a, b, a); }},
+        {"tablet-dfu", dfuCapableTablet},
         {"dfu", [](int b, int a) { return dfu(false, b, a); }},
         {"dfu-vornique", [](int b, int a) { return dfu(true, b, a); }},
         {"unsupported", unsupported},
@@ -152,6 +153,13 @@ DeviceSpec dfu(bool vorniqueMarker, int bus, int address)
     return s;
 }
 
+DeviceSpec dfuCapableTablet(int bus, int address)
+{
+    DeviceSpec s = tablet(0x078c, 0x0600, bus, address);
+    s.responder = std::make_shared<DfuRuntimeResponder>(dfu(true, bus, address));
+    return s;
+}
+
 DeviceSpec unsupported(int bus, int address)
 {
     DeviceSpec s;
@@ -196,6 +204,13 @@ std::vector<std::string> names()
 std::shared_ptr<FeatureReportResponder> featureResponder(const DeviceSpec& model)
 {
     return std::dynamic_pointer_cast<FeatureReportResponder>(model.responder);
+}
+
+std::shared_ptr<DfuResponder> dfuResponder(const DeviceSpec& model)
+{
+    if (auto runtime = std::dynamic_pointer_cast<DfuRuntimeResponder>(model.responder))
+        return std::dynamic_pointer_cast<DfuResponder>(runtime->dfuMode().responder);
+    return std::dynamic_pointer_cast<DfuResponder>(model.responder);
 }
 
 }  // namespace models

@@ -103,6 +103,8 @@ TEST_F(Transfers, DfuDownloadWalksTheStateMachine)
     EXPECT_EQ(status[4], DfuResponder::kDownloadIdle);
     ASSERT_EQ(libusb_control_transfer(m_handle, 0x21, 1, 1, 0, nullptr, 0, 1000), 0);
     ASSERT_EQ(libusb_control_transfer(m_handle, 0xa1, 3, 0, 0, status, 6, 1000), 6);
+    EXPECT_EQ(status[4], DfuResponder::kManifest);
+    ASSERT_EQ(libusb_control_transfer(m_handle, 0xa1, 3, 0, 0, status, 6, 1000), 6);
     EXPECT_EQ(status[4], DfuResponder::kIdle);
 }
 

@@ -51,7 +51,9 @@ public final class UsbEmulator {
     /**
      * Names accepted by {@link #plugModel}: digitizer, tablet-078c,
      * tablet-078c-out2, tablet-0483, tablet-08ca, tablet-5543, tablet-172f,
-     * tablet-040a, dfu, dfu-vornique, unsupported, kernel-driver.
+     * tablet-040a, tablet-dfu, dfu, dfu-vornique, unsupported, kernel-driver.
+     * tablet-dfu (0x078c:0x0600) answers DFU_DETACH by leaving the bus and
+     * coming back as dfu-vornique at a new address (see {@link #waitForSuccessor}).
      */
     public static native String[] models();
 
@@ -129,4 +131,57 @@ public final class UsbEmulator {
     public static native boolean waitForClaimed(long device, boolean claimed, long timeoutMillis);
 
     public static native boolean waitForKernelDriver(long device, boolean bound, long timeoutMillis);
+
+    // DFU (USB Device Firmware Upgrade 1.1) devices: dfu, dfu-vornique, and the DFU mode of
+    // tablet-dfu. Every method below also takes a tablet-dfu device, meaning the DFU-mode
+    // device it comes back as.
+
+    /** DFU states as GETSTATUS and GETSTATE report them. */
+    public static final int APP_IDLE = 0;
+    public static final int APP_DETACH = 1;
+    public static final int DFU_IDLE = 2;
+    public static final int DFU_DNLOAD_SYNC = 3;
+    public static final int DFU_DNBUSY = 4;
+    public static final int DFU_DNLOAD_IDLE = 5;
+    public static final int DFU_MANIFEST_SYNC = 6;
+    public static final int DFU_MANIFEST = 7;
+    public static final int DFU_ERROR = 10;
+    /** DFU bStatus codes. */
+    public static final int STATUS_OK = 0x00;
+    public static final int ERR_WRITE = 0x03;
+    public static final int ERR_VERIFY = 0x07;
+    public static final int ERR_STALLEDPKT = 0x0f;
+
+    /**
+     * The device a re-enumerating device (tablet-dfu after DFU_DETACH) came back as, once it
+     * is plugged; 0 if it has not come back within the timeout.
+     */
+    public static native long waitForSuccessor(long device, long timeoutMillis);
+
+    /** The DFU state the device is in now. */
+    public static native int dfuState(long device);
+
+    /**
+     * bwPollTimeout of the GETSTATUS that enters dfuDNBUSY (after each block) and of the one
+     * that enters dfuMANIFEST. 0 for downloads skips dfuDNBUSY. A request that arrives before
+     * the poll timeout has passed stalls and puts the device in dfuERROR (errSTALLEDPKT).
+     */
+    public static native void setDfuPollTimeouts(long device, int downloadMillis, int manifestMillis);
+
+    /**
+     * The nth DFU_DNLOAD with data from now on (1: the next one) is not stored: the GETSTATUS
+     * after it reports bStatus and dfuERROR.
+     */
+    public static native void failDfuDownload(long device, int nth, int bStatus);
+
+    /** GETSTATUS answers only the first length bytes of its 6-byte record. */
+    public static native void setDfuStatusLength(long device, int length);
+
+    /** The blocks of the current (or last) download, joined in block number order. */
+    public static native byte[] dfuReceived(long device);
+
+    /** The image of the last manifestation; empty before the first. */
+    public static native byte[] dfuManifestedImage(long device);
+
+    public static native int dfuManifestations(long device);
 }
