@@ -9,6 +9,7 @@ AMD64_PKGS=(
   libusb-1.0-0-dev libgtk2.0-dev libgtest-dev googletest libumockdev-dev umockdev
   openjdk-17-jdk-headless junit5
   xvfb xauth xfonts-base x11-xserver-utils qemu-user libgtk-3-0
+  libhidapi-dev gnuplot-nox
 )
 I386_PKGS=(
   libc6-dev:i386 libusb-1.0-0-dev:i386 libgtk2.0-dev:i386 libumockdev0:i386

@@ -1,0 +1,55 @@
+package quorvantelix.bench;
+
+import java.nio.ByteBuffer;
+
+/**
+ * The benchmarks' native side (libNativeSupportBench.so, loaded from the system property
+ * {@code nsbench.library}): the emulated tablets, the report feeder every reader shares,
+ * the figure printing and the process readings. The JVM must run with umockdev's preload
+ * library, and {@link #start()} must come before libNativeSupport.so initialises libusb.
+ */
+final class BenchRig {
+    static {
+        System.load(System.getProperty("nsbench.library"));
+    }
+
+    static native void start();
+
+    /** An emulated pen tablet (0x078c:0x0600, 64-byte reports) at bus/address. */
+    static native long plugTablet(int bus, int address);
+
+    static native String path(long device);
+
+    static native void unplugAll();
+
+    static native boolean waitForPendingIn(long device, long timeoutMillis);
+
+    /** Waits until the host has taken every fed report and has a new IN transfer pending. */
+    static native boolean waitForAllTaken(long device, long timeoutMillis);
+
+    /** The feeder reads how many reports were taken from the first 8 bytes of {@code taken}. */
+    static native void attachFeeder(long device, ByteBuffer taken);
+
+    static native boolean feedStream(long device, long count, long window);
+
+    static native boolean feedPingPong(long device, long count);
+
+    static native long fed(long device);
+
+    /** Feeds {@code count} plain reports at once, for nobody in particular to take. */
+    static native void feedUnread(long device, long count);
+
+    static native void figure(String key, double value, String unit, int decimals);
+
+    static native void note(String text);
+
+    static native void latencies(String prefix, long[] nanos, int count);
+
+    /** (thread id, nanoseconds on a processor, context switches) for every thread. */
+    static native long[] threadUsage();
+
+    static native long heapInUse();
+
+    /** A native method shaped like readNativeUsbState that does nothing. */
+    native byte[] emptyCall(long handle);
+}

@@ -1,0 +1,161 @@
+// JNI side of quorvantelix.bench.BenchRig: the emulator, the shared report feeder, the
+// figure printing and the process readings the Java benchmarks need. Linked with its
+// own copy of the emulator, so the JVM loads this instead of the test support library.
+#include <jni.h>
+#include <malloc.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Emulator.h"
+#include "Figures.h"
+#include "Models.h"
+#include "ReportFeeder.h"
+#include "ThreadCpu.h"
+
+#define BENCH_RIG(name) Java_quorvantelix_bench_BenchRig_##name
+
+namespace {
+std::mutex g_feedersMutex;
+std::map<nsemu::DeviceId, std::shared_ptr<nsbench::ReportFeeder>> g_feeders;
+
+std::shared_ptr<nsbench::ReportFeeder> feederOf(jlong device)
+{
+    std::lock_guard<std::mutex> lock(g_feedersMutex);
+    auto it = g_feeders.find(device);
+    return it != g_feeders.end() ? it->second : nullptr;
+}
+
+std::string utf(JNIEnv* env, jstring text)
+{
+    const char* chars = env->GetStringUTFChars(text, nullptr);
+    std::string s = chars != nullptr ? chars : "";
+    if (chars != nullptr)
+        env->ReleaseStringUTFChars(text, chars);
+    return s;
+}
+}
+
+extern "C" {
+
+JNIEXPORT void JNICALL BENCH_RIG(start)(JNIEnv*, jclass)
+{
+    nsemu::Emulator::instance();
+}
+
+JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address)
+{
+    return nsemu::Emulator::instance().plug(nsemu::models::tablet(0x078c, 0x0600, bus, address));
+}
+
+JNIEXPORT jstring JNICALL BENCH_RIG(path)(JNIEnv* env, jclass, jlong device)
+{
+    return env->NewStringUTF(nsemu::Emulator::instance().path(device).c_str());
+}
+
+JNIEXPORT void JNICALL BENCH_RIG(unplugAll)(JNIEnv*, jclass)
+{
+    nsemu::Emulator::instance().unplugAll();
+}
+
+JNIEXPORT jboolean JNICALL BENCH_RIG(waitForPendingIn)(JNIEnv*, jclass, jlong device, jlong timeoutMillis)
+{
+    return nsemu::Emulator::instance().waitForPendingIn(device, nsemu::Millis(timeoutMillis));
+}
+
+// True once the host has taken every fed report and waits with a new IN transfer.
+JNIEXPORT jboolean JNICALL BENCH_RIG(waitForAllTaken)(JNIEnv*, jclass, jlong device, jlong timeoutMillis)
+{
+    return nsemu::Emulator::instance().waitFor(
+        device, [](const nsemu::DeviceStatus& s) { return s.queuedInput == 0 && s.pendingIn > 0; },
+        nsemu::Millis(timeoutMillis));
+}
+
+// `taken`: a direct buffer whose first 8 bytes the Java reader keeps at the number of
+// reports it has taken (written with release order).
+JNIEXPORT void JNICALL BENCH_RIG(attachFeeder)(JNIEnv* env, jclass, jlong device, jobject taken)
+{
+    auto* counter = static_cast<std::uint64_t*>(env->GetDirectBufferAddress(taken));
+    if (counter == nullptr)
+        return;
+    auto feeder = std::make_shared<nsbench::ReportFeeder>(
+        device, [counter] { return __atomic_load_n(counter, __ATOMIC_ACQUIRE); });
+    std::lock_guard<std::mutex> lock(g_feedersMutex);
+    g_feeders[device] = feeder;
+}
+
+JNIEXPORT jboolean JNICALL BENCH_RIG(feedStream)(JNIEnv*, jclass, jlong device, jlong count, jlong window)
+{
+    auto feeder = feederOf(device);
+    return feeder && feeder->stream(static_cast<std::uint64_t>(count), static_cast<std::uint64_t>(window));
+}
+
+JNIEXPORT jboolean JNICALL BENCH_RIG(feedPingPong)(JNIEnv*, jclass, jlong device, jlong count)
+{
+    auto feeder = feederOf(device);
+    return feeder && feeder->pingPong(static_cast<std::uint64_t>(count));
+}
+
+JNIEXPORT jlong JNICALL BENCH_RIG(fed)(JNIEnv*, jclass, jlong device)
+{
+    auto feeder = feederOf(device);
+    return feeder ? static_cast<jlong>(feeder->fed()) : 0;
+}
+
+// Feeds reports without waiting for anyone to take them (the host still has to).
+JNIEXPORT void JNICALL BENCH_RIG(feedUnread)(JNIEnv*, jclass, jlong device, jlong count)
+{
+    for (jlong i = 0; i < count; ++i)
+        nsemu::Emulator::instance().feedInput(device, std::vector<std::uint8_t>(64, 0x02));
+}
+
+JNIEXPORT void JNICALL BENCH_RIG(figure)(JNIEnv* env, jclass, jstring key, jdouble value, jstring unit,
+                                         jint decimals)
+{
+    nsbench::printFigure(utf(env, key), value, utf(env, unit), decimals);
+}
+
+JNIEXPORT void JNICALL BENCH_RIG(note)(JNIEnv* env, jclass, jstring text)
+{
+    nsbench::printNote(utf(env, text));
+}
+
+JNIEXPORT void JNICALL BENCH_RIG(latencies)(JNIEnv* env, jclass, jstring prefix, jlongArray nanos, jint count)
+{
+    std::vector<jlong> values(static_cast<std::size_t>(count));
+    env->GetLongArrayRegion(nanos, 0, count, values.data());
+    nsbench::printLatencies(utf(env, prefix), std::vector<std::uint64_t>(values.begin(), values.end()));
+}
+
+// Every thread of the process as (id, nanoseconds on a processor, context switches).
+JNIEXPORT jlongArray JNICALL BENCH_RIG(threadUsage)(JNIEnv* env, jclass)
+{
+    std::vector<jlong> flat;
+    for (const auto& [id, usage] : nsbench::threadUsage()) {
+        flat.push_back(id);
+        flat.push_back(static_cast<jlong>(usage.runNanos));
+        flat.push_back(static_cast<jlong>(usage.switches));
+    }
+    jlongArray result = env->NewLongArray(static_cast<jsize>(flat.size()));
+    if (result != nullptr)
+        env->SetLongArrayRegion(result, 0, static_cast<jsize>(flat.size()), flat.data());
+    return result;
+}
+
+// Bytes of the C heap in use, over all of malloc's arenas.
+JNIEXPORT jlong JNICALL BENCH_RIG(heapInUse)(JNIEnv*, jclass)
+{
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<jlong>(info.uordblks + info.hblkhd);
+}
+
+// The floor of a native call: the shape of readNativeUsbState, doing nothing.
+JNIEXPORT jbyteArray JNICALL BENCH_RIG(emptyCall)(JNIEnv*, jobject, jlong)
+{
+    return nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,66 @@
+#include "ReportFeeder.h"
+
+#include <thread>
+
+#include "StampedReport.h"
+
+namespace nsbench {
+
+namespace {
+// How long a reader may go without taking a report before the run counts it as stuck.
+constexpr std::chrono::seconds kStalled{5};
+// The feeder's pause while the window is full: short against a report's trip.
+constexpr std::chrono::microseconds kPause{20};
+}
+
+ReportFeeder::ReportFeeder(nsemu::DeviceId device, std::function<std::uint64_t()> taken)
+    : m_device(device), m_taken(std::move(taken))
+{
+}
+
+bool ReportFeeder::waitUntilTaken(std::uint64_t atLeast)
+{
+    std::uint64_t last = m_taken();
+    auto progress = std::chrono::steady_clock::now();
+    while (last < atLeast) {
+        std::this_thread::sleep_for(kPause);
+        const std::uint64_t now = m_taken();
+        if (now != last) {
+            last = now;
+            progress = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - progress > kStalled) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ReportFeeder::feedOne()
+{
+    nsemu::Emulator::instance().feedInput(m_device, stampedReport(m_fed, monotonicNanos()));
+    ++m_fed;
+}
+
+bool ReportFeeder::stream(std::uint64_t count, std::uint64_t window)
+{
+    const std::uint64_t end = m_fed + count;
+    while (m_fed < end) {
+        if (m_fed >= window && !waitUntilTaken(m_fed - window + 1))
+            return false;
+        feedOne();
+    }
+    return waitUntilTaken(end);
+}
+
+bool ReportFeeder::pingPong(std::uint64_t count)
+{
+    const std::uint64_t end = m_fed + count;
+    while (m_fed < end) {
+        if (!waitUntilTaken(m_fed) || !nsemu::Emulator::instance().waitForPendingIn(m_device))
+            return false;
+        feedOne();
+    }
+    return waitUntilTaken(end);
+}
+
+}  // namespace nsbench

@@ -1,0 +1,39 @@
+// Drives the emulated tablet for the report path benchmarks: the same feeding for every
+// reader, so the library, hidapi and bare libusb see identical traffic.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "Emulator.h"
+
+namespace nsbench {
+
+class ReportFeeder {
+public:
+    // `taken` tells how many reports the reader under test has taken so far.
+    ReportFeeder(nsemu::DeviceId device, std::function<std::uint64_t()> taken);
+
+    // Feeds `count` reports as fast as the reader takes them, never more than `window`
+    // fed and not yet taken (below any reader's own queue limit, so nothing is dropped
+    // for lack of room). False if the reader stopped taking reports for seconds.
+    bool stream(std::uint64_t count, std::uint64_t window);
+
+    // Feeds `count` reports one at a time, each into an IN transfer the host already
+    // has pending and only once the previous one was taken: the stamp in each report is
+    // the moment its transfer completed.
+    bool pingPong(std::uint64_t count);
+
+    std::uint64_t fed() const { return m_fed; }
+
+private:
+    bool waitUntilTaken(std::uint64_t atLeast);
+    void feedOne();
+
+    nsemu::DeviceId m_device;
+    std::function<std::uint64_t()> m_taken;
+    std::uint64_t m_fed = 0;
+};
+
+}  // namespace nsbench
