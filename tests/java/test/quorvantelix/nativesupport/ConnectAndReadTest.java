@@ -23,48 +23,12 @@ import quorvantelix.test.SysLog;
 import quorvantelix.test.UsbEmulator;
 
 /** Opening emulated tablets of each vendor, their start-up, their reports, and closing. */
-class ConnectAndReadTest {
-    private static final long WAIT = 20_000;
+class ConnectAndReadTest extends EmulatedUsbSuite {
     private static final String READ_STOPPED =
             debug("NATIVESUPPORT: readThreadLoop has stopped. No IN transactions will be processed.");
-    private final NativeUSB usb = new NativeUSB();
-    private final List<Long> handles = new ArrayList<>();
-
-    @BeforeAll
-    static void startRig() {
-        UsbEmulator.start();
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
-    }
-
-    @AfterAll
-    static void stopRig() {
-        UsbEmulator.unplugAll();
-        SysLog.stop();
-    }
-
-    @BeforeEach
-    void noDevices() {
-        UsbEmulator.unplugAll();
-        SysLog.drain();
-    }
-
-    @AfterEach
-    void destroyInstances() {
-        for (long h : handles) {
-            usb.destroyNativeUsbInstance(h);
-        }
-    }
-
-    private long create() {
-        long h = usb.createNativeUsbInstance();
-        handles.add(h);
-        return h;
-    }
 
     private long connect(long device) {
-        long h = create();
-        assertTrue(usb.connectNativeUsb(h, UsbEmulator.path(device)));
-        return h;
+        return connectTo(UsbEmulator.path(device));
     }
 
     private static byte[] report(int... bytes) {
@@ -134,8 +98,7 @@ class ConnectAndReadTest {
         SysLog.drain();
 
         long started = System.nanoTime();
-        usb.destroyNativeUsbInstance(h);
-        handles.remove(h);
+        destroy(h);
         long tookMillis = (System.nanoTime() - started) / 1_000_000;
         assertTrue(tookMillis < 2000, "destroy took " + tookMillis + " ms");
         assertTrue(UsbEmulator.waitForClients(device, 0, WAIT), "the device node is closed");
@@ -177,8 +140,7 @@ class ConnectAndReadTest {
         assertEquals(1, usb.readNativeUsbState(h)[1]);
         assertEquals(2, usb.readNativeUsbState(h)[1]);
         assertNull(usb.readNativeUsbState(h));
-        usb.destroyNativeUsbInstance(h);
-        handles.remove(h);
+        destroy(h);
         List<String> closing = SysLog.drain();
         assertEquals(3, closing.size(), "no second stop line: " + closing);
     }
@@ -211,8 +173,7 @@ class ConnectAndReadTest {
                     "CTRL 21 09 0302 0000 0003 020800",
                     "CTRL 21 09 0302 0000 0003 021001",
                     "CTRL 21 09 0302 0000 0003 021804"), feature, "vendor " + Integer.toHexString(vendor));
-            usb.destroyNativeUsbInstance(h);
-            handles.remove(h);
+            destroy(h);
         }
     }
 
@@ -298,8 +259,7 @@ class ConnectAndReadTest {
                 assertEquals((byte) t[0], r[2]);
             }
             assertNull(usb.readNativeUsbState(h));
-            usb.destroyNativeUsbInstance(h);
-            handles.remove(h);
+            destroy(h);
             assertTrue(UsbEmulator.waitForClients(device, 0, WAIT));
         }
         assertEquals(List.of(), readThreads(), "every read thread has ended");

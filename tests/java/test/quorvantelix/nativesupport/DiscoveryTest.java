@@ -14,26 +14,7 @@ import quorvantelix.test.SysLog;
 import quorvantelix.test.UsbEmulator;
 
 /** Discovery of emulated devices, and the lookups by device path string. */
-class DiscoveryTest {
-    private final NativeUSB usb = new NativeUSB();
-
-    @BeforeAll
-    static void startRig() {
-        UsbEmulator.start();
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
-    }
-
-    @AfterAll
-    static void stopRig() {
-        UsbEmulator.unplugAll();
-        SysLog.stop();
-    }
-
-    @BeforeEach
-    void noDevices() {
-        UsbEmulator.unplugAll();
-        SysLog.drain();
-    }
+class DiscoveryTest extends EmulatedUsbSuite {
 
     @Test
     void listsSupportedVendorsInLibusbOrderAndLogsEveryVendor() {

@@ -28,8 +28,7 @@ import quorvantelix.test.UsbEmulator;
  * Firmware updates driven the way the device manager drives them: DFU requests through the
  * library to emulated DFU 1.1 devices, whose state machine and image store check the result.
  */
-class FirmwareUpdateTest {
-    private static final long WAIT = 20_000;
+class FirmwareUpdateTest extends EmulatedUsbSuite {
     private static final int BLOCK = 128;
     private static final int BLOCKS = 400;
     private static final String GET_STATUS_ENTRY =
@@ -37,43 +36,13 @@ class FirmwareUpdateTest {
     private static final String STATUS_RECEIVED = debug("NATIVESUPPORT: DFU GetStatus Succeeded.  Bytes received (6)");
     private static final String STATE_RECEIVED = debug("NATIVESUPPORT: DFU GetState Succeeded.  Bytes received (1)");
 
-    private final NativeUSB usb = new NativeUSB();
-    private final List<Long> handles = new ArrayList<>();
     private final List<Path> files = new ArrayList<>();
 
-    @BeforeAll
-    static void startRig() {
-        UsbEmulator.start();
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
-    }
-
-    @AfterAll
-    static void stopRig() {
-        UsbEmulator.unplugAll();
-        SysLog.stop();
-    }
-
-    @BeforeEach
-    void noDevices() {
-        UsbEmulator.unplugAll();
-        SysLog.drain();
-    }
-
     @AfterEach
-    void destroyInstances() throws IOException {
-        for (long h : handles) {
-            usb.destroyNativeUsbInstance(h);
-        }
+    void deleteFiles() throws IOException {
         for (Path f : files) {
             Files.deleteIfExists(f);
         }
-    }
-
-    private long connect(String devicePath) {
-        long h = usb.createNativeUsbInstance();
-        handles.add(h);
-        assertTrue(usb.connectNativeUsb(h, devicePath), devicePath);
-        return h;
     }
 
     /** A firmware file whose last block is a partial one. */
@@ -158,7 +127,7 @@ class FirmwareUpdateTest {
         long tablet = UsbEmulator.plugModel("tablet-dfu", 1, 2);
         String runtimePath = UsbEmulator.path(tablet);
         assertTrue(Arrays.asList(usb.discoverUSBInputDevices().split("\\|")).contains(runtimePath));
-        long runtime = connect(runtimePath);
+        long runtime = connectTo(runtimePath);
         assertArrayEquals(bytes(UsbEmulator.APP_IDLE), usb.dfuGetState(runtime));
         SysLog.drain();
 
@@ -177,8 +146,7 @@ class FirmwareUpdateTest {
                         + "(LIBUSB_ERROR_NO_DEVICE)"), readStopped), detachLines);
         assertNull(usb.dfuGetState(runtime), "the old instance keeps a handle to a device that left");
         assertEquals(List.of(debug("NATIVESUPPORT: DFU GetState Failed.")), SysLog.drain());
-        usb.destroyNativeUsbInstance(runtime);
-        handles.remove(runtime);
+        destroy(runtime);
 
         // Discover again and connect a new instance to the device in DFU mode.
         String dfuPath = null;
@@ -189,7 +157,7 @@ class FirmwareUpdateTest {
         }
         assertEquals(UsbEmulator.path(dfu), dfuPath);
         assertNotEquals(runtimePath.substring(0, 7), dfuPath.substring(0, 7), "a new address");
-        long h = connect(dfuPath);
+        long h = connectTo(dfuPath);
         assertEquals(0x0483, usb.getNativeUsbVid(h));
         SysLog.drain();
         UsbEmulator.setDfuPollTimeouts(dfu, 1, 30);
@@ -230,7 +198,7 @@ class FirmwareUpdateTest {
     @Test
     void anErrorMidDownloadIsClearedAndTheDownloadStartsAgain() throws Exception {
         long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 2);
-        long h = connect(UsbEmulator.path(dfu));
+        long h = connectTo(UsbEmulator.path(dfu));
         UsbEmulator.setDfuPollTimeouts(dfu, 1, 5);
         UsbEmulator.failDfuDownload(dfu, 5, UsbEmulator.ERR_WRITE);
         byte[] image = Files.readAllBytes(firmwareFile(40, 2));
@@ -258,7 +226,7 @@ class FirmwareUpdateTest {
     @Test
     void anAbortMidDownloadDropsThePartialImage() throws Exception {
         long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 2);
-        long h = connect(UsbEmulator.path(dfu));
+        long h = connectTo(UsbEmulator.path(dfu));
         char[] block = new char[BLOCK];
         Arrays.fill(block, (char) 0x1a5);
         for (int n = 0; n < 3; n++) {
@@ -294,7 +262,7 @@ class FirmwareUpdateTest {
     @Test
     void requestsSendTheirSetupPacketsAndFailuresChangeNothing() {
         long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 2);
-        long h = connect(UsbEmulator.path(dfu));
+        long h = connectTo(UsbEmulator.path(dfu));
         SysLog.drain();
 
         // A block number above 65535 goes out as its low 16 bits; a short array is padded with zeros.

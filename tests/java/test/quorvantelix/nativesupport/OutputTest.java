@@ -23,41 +23,11 @@ import quorvantelix.test.UsbEmulator;
  * Commands over the interrupt OUT endpoint and output reports over the control pipe, sent to
  * emulated tablets: where they go, what arrives, and how failures show.
  */
-class OutputTest {
-    private static final long WAIT = 20_000;
+class OutputTest extends EmulatedUsbSuite {
     private static final String WRITTEN_64 = debug("NATIVESUPPORT: write_Device Succeeded.  Bytes written (64).");
-    private final NativeUSB usb = new NativeUSB();
-    private final List<Long> handles = new ArrayList<>();
-
-    @BeforeAll
-    static void startRig() {
-        UsbEmulator.start();
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
-    }
-
-    @AfterAll
-    static void stopRig() {
-        UsbEmulator.unplugAll();
-        SysLog.stop();
-    }
-
-    @BeforeEach
-    void noDevices() {
-        UsbEmulator.unplugAll();
-        SysLog.drain();
-    }
-
-    @AfterEach
-    void destroyInstances() {
-        for (long h : handles) {
-            usb.destroyNativeUsbInstance(h);
-        }
-    }
 
     private long connect(long device) {
-        long h = usb.createNativeUsbInstance();
-        handles.add(h);
-        assertTrue(usb.connectNativeUsb(h, UsbEmulator.path(device)));
+        long h = connectTo(UsbEmulator.path(device));
         SysLog.drain();
         return h;
     }
@@ -216,8 +186,7 @@ class OutputTest {
     @Test
     void requestsOnANeverOpenedInstanceSendNothing() {
         long device = UsbEmulator.plugModel("dfu-vornique", 1, 2);
-        long h = usb.createNativeUsbInstance();
-        handles.add(h);
+        long h = create();
         assertFalse(usb.writeCommand(h, command(64, 1)));
         assertFalse(usb.writeFirmwareCommand(h, command(64, 1)));
         assertFalse(usb.writeToControlTransfer(h, command(64, 1)));

@@ -1,0 +1,67 @@
+package quorvantelix.nativesupport;
+
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.util.ArrayList;
+import java.util.List;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.BeforeEach;
+import quorvantelix.dm.connections.usb.NativeUSB;
+import quorvantelix.test.SysLog;
+import quorvantelix.test.UsbEmulator;
+
+/**
+ * What the suites on emulated devices share: the emulator and the log capture for the whole
+ * class, no device and no earlier line at the start of each test, and every instance a test
+ * created destroyed after it.
+ */
+abstract class EmulatedUsbSuite {
+    static final long WAIT = 20_000;
+    final NativeUSB usb = new NativeUSB();
+    private final List<Long> handles = new ArrayList<>();
+
+    @BeforeAll
+    static void startRig() {
+        UsbEmulator.start();
+        assertTrue(SysLog.start(), "cannot bind /dev/log");
+    }
+
+    @AfterAll
+    static void stopRig() {
+        UsbEmulator.unplugAll();
+        SysLog.stop();
+    }
+
+    @BeforeEach
+    void noDevices() {
+        UsbEmulator.unplugAll();
+        SysLog.drain();
+    }
+
+    @AfterEach
+    void destroyInstances() {
+        for (long h : handles) {
+            usb.destroyNativeUsbInstance(h);
+        }
+        handles.clear();
+    }
+
+    long create() {
+        long h = usb.createNativeUsbInstance();
+        handles.add(h);
+        return h;
+    }
+
+    long connectTo(String devicePath) {
+        long h = create();
+        assertTrue(usb.connectNativeUsb(h, devicePath), devicePath);
+        return h;
+    }
+
+    void destroy(long h) {
+        usb.destroyNativeUsbInstance(h);
+        handles.remove(h);
+    }
+}
