@@ -56,7 +56,11 @@ void rememberDiscoveryClass(JNIEnv* env)
     if (g_javaClass == nullptr || !env->IsSameObject(g_javaClass, found))
         g_javaClass = static_cast<jclass>(env->NewGlobalRef(found));
     env->DeleteLocalRef(found);
-    g_javaMethod = env->GetStaticMethodID(g_javaClass, "handleUSBHotPlugEvent", "()V");
+    // The notification thread of the last subscription may still be ending and reading it:
+    // the ID stays the same while the class is loaded, so it is written only when it changes.
+    const jmethodID method = env->GetStaticMethodID(g_javaClass, "handleUSBHotPlugEvent", "()V");
+    if (method != g_javaMethod)
+        g_javaMethod = method;
 }
 
 // Directory notification for created and deleted entries, signalled with SIGRTMIN. The

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-std::vector<SharedMemory*> sharedMemorySegments;
+std::vector<SharedMemory*>& sharedMemorySegments = *new std::vector<SharedMemory*>();
 std::recursive_mutex g_sharedMemorySegmentsMutex;
 
 namespace {

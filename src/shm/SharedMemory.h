@@ -29,7 +29,8 @@ private:
 };
 
 // Every live SharedMemory, in order of construction. It owns none of them.
-extern std::vector<SharedMemory*> sharedMemorySegments;
+// Never destroyed: threads may still call in while the process runs its exit handlers.
+extern std::vector<SharedMemory*>& sharedMemorySegments;
 
 // Guards sharedMemorySegments. The constructor, the destructor and the lookup take it
 // themselves; a caller that looks an instance up and then uses it holds it across both,

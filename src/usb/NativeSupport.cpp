@@ -6,15 +6,17 @@
 #include <condition_variable>
 #include <mutex>
 
-std::vector<USBDevice*> usbDevices;
+// The registry is never destroyed: a Java daemon thread or a library thread may still be in
+// a native call while the JVM's exit runs the library's static destructors.
+std::vector<USBDevice*>& usbDevices = *new std::vector<USBDevice*>();
 
 namespace {
 std::mutex g_registryMutex;
-std::condition_variable g_registryIdle;
+std::condition_variable& g_registryIdle = *new std::condition_variable();
 // Beside each entry of usbDevices: the calls under way on it, and whether its destroy has
 // begun. Kept in step with usbDevices, so a call costs no allocation.
-std::vector<int> g_leases;
-std::vector<bool> g_retiring;
+std::vector<int>& g_leases = *new std::vector<int>();
+std::vector<bool>& g_retiring = *new std::vector<bool>();
 
 ptrdiff_t indexOfLocked(USBDevice* device)
 {

@@ -8,7 +8,8 @@ class USBDevice;
 
 // Every live USBDevice, in order of construction. The constructor and destructor keep it
 // up to date; it owns nothing.
-extern std::vector<USBDevice*> usbDevices;
+// Never destroyed: threads may still call in while the process runs its exit handlers.
+extern std::vector<USBDevice*>& usbDevices;
 
 bool doesUSBDeviceExist(USBDevice* device);
 

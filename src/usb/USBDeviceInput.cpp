@@ -15,9 +15,11 @@
 namespace {
 const unsigned char kInEndpoint = 0x81;
 
+// Whichever thread handles libusb's events runs this, often another device's read thread
+// or a control transfer; the flag's owner reads it meanwhile, so both sides use atomics.
 void LIBUSB_CALL inTransferDone(libusb_transfer* transfer)
 {
-    *static_cast<int*>(transfer->user_data) = 1;
+    __atomic_store_n(static_cast<int*>(transfer->user_data), 1, __ATOMIC_RELEASE);
 }
 
 // The result a synchronous libusb_interrupt_transfer would have given.
@@ -128,7 +130,7 @@ int USBDevice::readOnePass(char* buffer, int* received)
             return submitted;
         m_inSubmitted = true;
     }
-    while (!completed)
+    while (!__atomic_load_n(&completed, __ATOMIC_ACQUIRE))
         libusb_handle_events_completed(nullptr, &completed);
     std::lock_guard<std::mutex> lock(m_inMutex);
     m_inSubmitted = false;

@@ -7,7 +7,9 @@
 #include <string>
 
 namespace {
-nstest::LogCapture g_capture;
+// Never destroyed: the JVM runs exit handlers on a thread of its own while a suite's
+// threads may still log.
+nstest::LogCapture& g_capture = *new nstest::LogCapture();
 
 // Lines reach Java as "P text", P being the priority digit.
 jobjectArray toJava(JNIEnv* env, const std::vector<nstest::LogLine>& lines)
