@@ -9,6 +9,7 @@ AMD64_PKGS=(
   libusb-1.0-0-dev libgtk2.0-dev libgtest-dev googletest libumockdev-dev umockdev
   openjdk-17-jdk-headless junit5
   xvfb xauth xfonts-base x11-xserver-utils qemu-user libgtk-3-0
+  libclang-rt-14-dev
   libhidapi-dev gnuplot-nox
 )
 I386_PKGS=(

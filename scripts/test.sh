@@ -8,6 +8,12 @@ for preset in host i386; do
   cmake --preset "$preset" -DNS_BUILD_TESTS=ON
   cmake --build --preset "$preset" -j "$(nproc)"
 done
-# One CTest run over both builds, so that one summary line closes it.
-printf 'subdirs("host" "i386")\n' > build/CTestTestfile.cmake
+# The 64-bit library and its tests again under AddressSanitizer+UndefinedBehaviorSanitizer
+# and under ThreadSanitizer, and the libFuzzer targets (clang).
+for preset in asan tsan fuzz; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j "$(nproc)"
+done
+# One CTest run over all builds, so that one summary line closes it.
+printf 'subdirs("host" "i386" "asan" "tsan" "fuzz")\n' > build/CTestTestfile.cmake
 ctest --test-dir build --output-on-failure --timeout 900
