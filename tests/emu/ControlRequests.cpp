@@ -13,7 +13,7 @@ constexpr std::uint8_t kSetConfiguration = 0x09;
 constexpr std::uint8_t kGetInterface = 0x0a;
 constexpr std::uint8_t kSetInterface = 0x0b;
 
-std::optional<Bytes> deviceLevelDescriptor(const DeviceSpec& model, std::uint16_t wValue)
+std::optional<Bytes> deviceLevelDescriptor(const DeviceDescription& model, std::uint16_t wValue)
 {
     const std::uint8_t type = wValue >> 8;
     const std::uint8_t index = wValue & 0xff;
@@ -25,7 +25,7 @@ std::optional<Bytes> deviceLevelDescriptor(const DeviceSpec& model, std::uint16_
     }
 }
 
-std::optional<Bytes> interfaceLevelDescriptor(const DeviceSpec& model, std::uint16_t wValue)
+std::optional<Bytes> interfaceLevelDescriptor(const DeviceDescription& model, std::uint16_t wValue)
 {
     if (model.bInterfaceClass != 3)
         return std::nullopt;
@@ -36,7 +36,7 @@ std::optional<Bytes> interfaceLevelDescriptor(const DeviceSpec& model, std::uint
     return std::nullopt;
 }
 
-std::optional<ControlAnswer> standardRequest(const DeviceSpec& model, const SetupPacket& s)
+std::optional<ControlAnswer> standardRequest(const DeviceDescription& model, const SetupPacket& s)
 {
     auto answer = [](std::optional<Bytes> data) {
         return data ? ControlAnswer::withData(std::move(*data)) : ControlAnswer::stalled();
@@ -81,7 +81,7 @@ ControlAnswer fallback(const SetupPacket& s)
 
 }  // namespace
 
-ControlAnswer answerControl(const DeviceSpec& model, const SetupPacket& setup, const Bytes& outData)
+ControlAnswer answerControl(const DeviceDescription& model, const SetupPacket& setup, const Bytes& outData)
 {
     std::optional<ControlAnswer> answer;
     if (model.responder)

@@ -10,6 +10,6 @@ namespace nsemu {
 // The model's responder goes first; then standard and HID requests.
 // Unknown IN requests stall; unknown class or vendor OUT requests are
 // acknowledged. IN data is cut to wLength.
-ControlAnswer answerControl(const DeviceSpec& model, const SetupPacket& setup, const Bytes& outData);
+ControlAnswer answerControl(const DeviceDescription& model, const SetupPacket& setup, const Bytes& outData);
 
 }  // namespace nsemu

@@ -13,7 +13,7 @@ void put16(Bytes& out, std::uint16_t value)
     out.push_back(value >> 8);
 }
 
-const std::string* stringAt(const DeviceSpec& model, std::uint8_t index)
+const std::string* stringAt(const DeviceDescription& model, std::uint8_t index)
 {
     const std::string* ordered[] = {&model.manufacturer, &model.product, &model.serialNumber,
                                     &model.interfaceString};
@@ -44,14 +44,14 @@ void appendDfuFunctional(Bytes& out)
     put16(out, 0x011a);
 }
 
-int endpointCount(const DeviceSpec& model)
+int endpointCount(const DeviceDescription& model)
 {
     return (model.inPacketSize ? 1 : 0) + (model.outEndpoint ? 1 : 0);
 }
 
 }  // namespace
 
-StringIndexes stringIndexes(const DeviceSpec& model)
+StringIndexes stringIndexes(const DeviceDescription& model)
 {
     StringIndexes idx;
     std::uint8_t next = 1;
@@ -62,7 +62,7 @@ StringIndexes stringIndexes(const DeviceSpec& model)
     return idx;
 }
 
-Bytes deviceDescriptor(const DeviceSpec& model)
+Bytes deviceDescriptor(const DeviceDescription& model)
 {
     const StringIndexes idx = stringIndexes(model);
     Bytes out{18, 0x01};
@@ -75,7 +75,7 @@ Bytes deviceDescriptor(const DeviceSpec& model)
     return out;
 }
 
-Bytes hidDescriptor(const DeviceSpec& model)
+Bytes hidDescriptor(const DeviceDescription& model)
 {
     Bytes out{9, 0x21};
     put16(out, 0x0111);  // HID 1.11
@@ -84,7 +84,7 @@ Bytes hidDescriptor(const DeviceSpec& model)
     return out;
 }
 
-Bytes configurationDescriptor(const DeviceSpec& model)
+Bytes configurationDescriptor(const DeviceDescription& model)
 {
     Bytes body{9, 0x04, 0, 0, static_cast<std::uint8_t>(endpointCount(model)), model.bInterfaceClass,
                model.bInterfaceSubClass, model.bInterfaceProtocol, stringIndexes(model).interface};
@@ -106,7 +106,7 @@ Bytes configurationDescriptor(const DeviceSpec& model)
     return out;
 }
 
-std::optional<Bytes> stringDescriptor(const DeviceSpec& model, std::uint8_t index)
+std::optional<Bytes> stringDescriptor(const DeviceDescription& model, std::uint8_t index)
 {
     if (index == 0) {
         Bytes out{4, 0x03};
@@ -123,7 +123,7 @@ std::optional<Bytes> stringDescriptor(const DeviceSpec& model, std::uint8_t inde
     return out;
 }
 
-Bytes sysfsDescriptors(const DeviceSpec& model)
+Bytes sysfsDescriptors(const DeviceDescription& model)
 {
     Bytes out = deviceDescriptor(model);
     Bytes config = configurationDescriptor(model);
@@ -131,7 +131,7 @@ Bytes sysfsDescriptors(const DeviceSpec& model)
     return out;
 }
 
-bool hasEndpoint(const DeviceSpec& model, std::uint8_t endpoint)
+bool hasEndpoint(const DeviceDescription& model, std::uint8_t endpoint)
 {
     return (endpoint == kInEndpoint && model.inPacketSize) || (endpoint != 0 && endpoint == model.outEndpoint);
 }

@@ -1,4 +1,4 @@
-// Standard USB descriptors of a DeviceSpec, byte for byte as the device
+// Standard USB descriptors of a DeviceDescription, byte for byte as the device
 // sends them (little endian).
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "DeviceSpec.h"
+#include "DeviceDescription.h"
 
 namespace nsemu {
 
@@ -22,15 +22,15 @@ struct StringIndexes {
     std::uint8_t interface = 0;
 };
 
-StringIndexes stringIndexes(const DeviceSpec& model);
-Bytes deviceDescriptor(const DeviceSpec& model);
-Bytes configurationDescriptor(const DeviceSpec& model);  // with interface, class and endpoint descriptors
-Bytes hidDescriptor(const DeviceSpec& model);
+StringIndexes stringIndexes(const DeviceDescription& model);
+Bytes deviceDescriptor(const DeviceDescription& model);
+Bytes configurationDescriptor(const DeviceDescription& model);  // with interface, class and endpoint descriptors
+Bytes hidDescriptor(const DeviceDescription& model);
 // Index 0 is the language list; std::nullopt for an unknown index.
-std::optional<Bytes> stringDescriptor(const DeviceSpec& model, std::uint8_t index);
+std::optional<Bytes> stringDescriptor(const DeviceDescription& model, std::uint8_t index);
 // Device descriptor followed by the configuration: the sysfs "descriptors" file.
-Bytes sysfsDescriptors(const DeviceSpec& model);
+Bytes sysfsDescriptors(const DeviceDescription& model);
 
-bool hasEndpoint(const DeviceSpec& model, std::uint8_t endpoint);
+bool hasEndpoint(const DeviceDescription& model, std::uint8_t endpoint);
 
 }  // namespace nsemu

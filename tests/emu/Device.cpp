@@ -40,7 +40,7 @@ Record failedOrHung(Record record, const Fault& fault)
 
 }  // namespace
 
-Device::Device(DeviceSpec model, std::unique_ptr<ReadinessFifo> readiness)
+Device::Device(DeviceDescription model, std::unique_ptr<ReadinessFifo> readiness)
     : m_model(std::move(model)), m_readiness(std::move(readiness)), m_driverBound(m_model.kernelDriverBound)
 {
 }

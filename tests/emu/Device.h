@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "DeviceSpec.h"
+#include "DeviceDescription.h"
 #include "Faults.h"
 #include "Readiness.h"
 #include "Records.h"
@@ -61,9 +61,9 @@ struct DeviceStatus {
 
 class Device {
 public:
-    Device(DeviceSpec model, std::unique_ptr<ReadinessFifo> readiness);
+    Device(DeviceDescription model, std::unique_ptr<ReadinessFifo> readiness);
 
-    const DeviceSpec& model() const { return m_model; }
+    const DeviceDescription& model() const { return m_model; }
 
     // Host side (ioctl thread). Return 0 or a positive errno.
     void clientConnected(ClientId client);
@@ -113,7 +113,7 @@ private:
     void changed();
     DeviceStatus statusLocked() const;
 
-    const DeviceSpec m_model;
+    const DeviceDescription m_model;
     std::unique_ptr<ReadinessFifo> m_readiness;
 
     mutable std::mutex m_mutex;

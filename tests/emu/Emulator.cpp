@@ -70,13 +70,13 @@ void Emulator::prepareNode(const std::string& node)
     m_router->attach(node);
 }
 
-DeviceId Emulator::plug(const DeviceSpec& model)
+DeviceId Emulator::plug(const DeviceDescription& model)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return plugLocked(model);
 }
 
-DeviceId Emulator::plugLocked(const DeviceSpec& model)
+DeviceId Emulator::plugLocked(const DeviceDescription& model)
 {
     const std::string node = deviceNode(model);
     for (const auto& item : m_devices) {
@@ -101,18 +101,18 @@ DeviceId Emulator::plugLocked(const DeviceSpec& model)
     const DeviceId id = m_nextId++;
     m_devices[id] = Entry{device, sysPath, node, true};
     if (auto reenumerating = std::dynamic_pointer_cast<ReenumeratingResponder>(model.responder))
-        reenumerating->bindReattach([this, id](const DeviceSpec& next) { scheduleReattach(id, next); });
+        reenumerating->bindReattach([this, id](const DeviceDescription& next) { scheduleReattach(id, next); });
     return id;
 }
 
 // Called on the ioctl thread with the device's lock held: the device can
 // neither be unplugged nor answer more requests from there.
-void Emulator::scheduleReattach(DeviceId id, DeviceSpec next)
+void Emulator::scheduleReattach(DeviceId id, DeviceDescription next)
 {
     std::thread([this, id, next]() mutable { reattach(id, std::move(next)); }).detach();
 }
 
-void Emulator::reattach(DeviceId id, DeviceSpec next)
+void Emulator::reattach(DeviceId id, DeviceDescription next)
 {
     try {
         std::shared_ptr<Device> old = device(id);
@@ -133,7 +133,7 @@ void Emulator::reattach(DeviceId id, DeviceSpec next)
 
 int Emulator::freeAddressLocked(int bus, int after)
 {
-    DeviceSpec probe;
+    DeviceDescription probe;
     probe.busNumber = bus;
     for (int step = 1; step <= 127; ++step) {
         probe.deviceAddress = (after - 1 + step) % 127 + 1;
@@ -200,7 +200,7 @@ bool Emulator::isPlugged(DeviceId id)
     return entry(id).plugged;
 }
 
-DeviceSpec Emulator::model(DeviceId id)
+DeviceDescription Emulator::model(DeviceId id)
 {
     return device(id)->model();
 }

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "Device.h"
-#include "DeviceSpec.h"
+#include "DeviceDescription.h"
 #include "Faults.h"
 #include "Records.h"
 
@@ -47,7 +47,7 @@ public:
 
     // Adds the device to sysfs and /dev and announces it with an "add"
     // uevent. Throws std::invalid_argument if bus/address is taken.
-    DeviceId plug(const DeviceSpec& model);
+    DeviceId plug(const DeviceDescription& model);
     // Fails the device's URBs in flight (-ESHUTDOWN), sends the "remove"
     // uevent, then removes it; its open descriptors get ENODEV from then on.
     void unplug(DeviceId id);
@@ -61,7 +61,7 @@ public:
     DeviceId waitForSuccessor(DeviceId id, Millis timeout = kDefaultWait);
 
     bool isPlugged(DeviceId id);
-    DeviceSpec model(DeviceId id);
+    DeviceDescription model(DeviceId id);
     std::string path(DeviceId id);  // "%03i/%03i-%04x-%04x-%02x-%02x"
     std::shared_ptr<Device> device(DeviceId id);
 
@@ -102,11 +102,11 @@ private:
     Emulator();
     ~Emulator() = default;  // never runs: the emulator lives until the process ends
     Entry& entry(DeviceId id);
-    DeviceId plugLocked(const DeviceSpec& model);
+    DeviceId plugLocked(const DeviceDescription& model);
     void unplugLocked(Entry& e);
     int freeAddressLocked(int bus, int after);
-    void scheduleReattach(DeviceId id, DeviceSpec next);
-    void reattach(DeviceId id, DeviceSpec next);
+    void scheduleReattach(DeviceId id, DeviceDescription next);
+    void reattach(DeviceId id, DeviceDescription next);
     void prepareNode(const std::string& node);
 
     UMockdevTestbed* m_testbed;

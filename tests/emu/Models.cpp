@@ -44,7 +44,7 @@ std::uint8_t outEndpointFor(std::uint16_t vendor, std::uint16_t product)
     return vendor == 0x078c && product >= 0x0700 && product <= 0x0702 ? 0x02 : 0x01;
 }
 
-using Factory = std::function<DeviceSpec(int, int)>;
+using Factory = std::function<DeviceDescription(int, int)>;
 
 const std::vector<std::pair<std::string, Factory>>& catalogue()
 {
@@ -99,9 +99,9 @@ std::vector<std::uint8_t> penReportDescriptor(std::uint16_t maxX, std::uint16_t 
     return d;
 }
 
-DeviceSpec hidDigitizer(int bus, int address)
+DeviceDescription hidDigitizer(int bus, int address)
 {
-    DeviceSpec s;
+    DeviceDescription s;
     s.busNumber = bus;
     s.deviceAddress = address;
     s.idVendor = 0x5543;
@@ -118,9 +118,9 @@ DeviceSpec hidDigitizer(int bus, int address)
     return s;
 }
 
-DeviceSpec tablet(std::uint16_t vendor, std::uint16_t product, int bus, int address)
+DeviceDescription tablet(std::uint16_t vendor, std::uint16_t product, int bus, int address)
 {
-    DeviceSpec s = hidDigitizer(bus, address);
+    DeviceDescription s = hidDigitizer(bus, address);
     s.idVendor = vendor;
     s.idProduct = product;
     s.manufacturer = vendorName(vendor);
@@ -133,9 +133,9 @@ DeviceSpec tablet(std::uint16_t vendor, std::uint16_t product, int bus, int addr
     return s;
 }
 
-DeviceSpec dfu(bool vorniqueMarker, int bus, int address)
+DeviceDescription dfu(bool vorniqueMarker, int bus, int address)
 {
-    DeviceSpec s;
+    DeviceDescription s;
     s.busNumber = bus;
     s.deviceAddress = address;
     s.idVendor = 0x0483;
@@ -153,16 +153,16 @@ DeviceSpec dfu(bool vorniqueMarker, int bus, int address)
     return s;
 }
 
-DeviceSpec dfuCapableTablet(int bus, int address)
+DeviceDescription dfuCapableTablet(int bus, int address)
 {
-    DeviceSpec s = tablet(0x078c, 0x0600, bus, address);
+    DeviceDescription s = tablet(0x078c, 0x0600, bus, address);
     s.responder = std::make_shared<DfuRuntimeResponder>(dfu(true, bus, address));
     return s;
 }
 
-DeviceSpec unsupported(int bus, int address)
+DeviceDescription unsupported(int bus, int address)
 {
-    DeviceSpec s;
+    DeviceDescription s;
     s.busNumber = bus;
     s.deviceAddress = address;
     s.idVendor = 0x046d;
@@ -178,13 +178,13 @@ DeviceSpec unsupported(int bus, int address)
     return s;
 }
 
-DeviceSpec withKernelDriver(DeviceSpec model)
+DeviceDescription withKernelDriver(DeviceDescription model)
 {
     model.kernelDriverBound = true;
     return model;
 }
 
-std::optional<DeviceSpec> byName(const std::string& name, int bus, int address)
+std::optional<DeviceDescription> byName(const std::string& name, int bus, int address)
 {
     for (const auto& model : catalogue()) {
         if (model.first == name)
@@ -201,12 +201,12 @@ std::vector<std::string> names()
     return result;
 }
 
-std::shared_ptr<FeatureReportResponder> featureResponder(const DeviceSpec& model)
+std::shared_ptr<FeatureReportResponder> featureResponder(const DeviceDescription& model)
 {
     return std::dynamic_pointer_cast<FeatureReportResponder>(model.responder);
 }
 
-std::shared_ptr<DfuResponder> dfuResponder(const DeviceSpec& model)
+std::shared_ptr<DfuResponder> dfuResponder(const DeviceDescription& model)
 {
     if (auto runtime = std::dynamic_pointer_cast<DfuRuntimeResponder>(model.responder))
         return std::dynamic_pointer_cast<DfuResponder>(runtime->dfuMode().responder);

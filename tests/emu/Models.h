@@ -1,4 +1,4 @@
-// Ready-made devices. Every model is a DeviceSpec plus, where the real
+// Ready-made devices. Every model is a DeviceDescription plus, where the real
 // hardware has some, behaviour for class or vendor requests.
 //
 // Vendor tablets (0x078c, 0x0483, 0x08ca, 0x5543, 0x172f) are HID pen
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "DeviceSpec.h"
+#include "DeviceDescription.h"
 #include "Responders.h"
 
 namespace nsemu {
@@ -31,34 +31,34 @@ std::vector<std::uint8_t> penReportDescriptor(std::uint16_t maxX, std::uint16_t 
 
 // An ordinary HID pen digitizer (0x5543:0x0064, X 0..32767, Y 0..20000,
 // pressure 0..8191), 8-byte IN endpoint, no OUT endpoint.
-DeviceSpec hidDigitizer(int bus, int address);
+DeviceDescription hidDigitizer(int bus, int address);
 // A tablet of one of the supported vendors, following the rules above.
-DeviceSpec tablet(std::uint16_t vendor, std::uint16_t product, int bus, int address);
+DeviceDescription tablet(std::uint16_t vendor, std::uint16_t product, int bus, int address);
 // STM32-style DFU-mode device 0x0483:0xdf11 (interface class 0xfe/1/2,
 // DfuResponder); with the marker its manufacturer is "VORNIQUE Tablets".
-DeviceSpec dfu(bool vorniqueMarker, int bus, int address);
+DeviceDescription dfu(bool vorniqueMarker, int bus, int address);
 // A tablet (0x078c:0x0600) whose firmware can be updated: DFU_DETACH makes
 // it leave the bus and come back as dfu(true, ...) at a new address
 // (DfuRuntimeResponder).
-DeviceSpec dfuCapableTablet(int bus, int address);
+DeviceDescription dfuCapableTablet(int bus, int address);
 // A Logitech receiver (0x046d:0xc52b), a HID mouse nobody supports.
-DeviceSpec unsupported(int bus, int address);
+DeviceDescription unsupported(int bus, int address);
 // model with "usbhid" bound to interface 0.
-DeviceSpec withKernelDriver(DeviceSpec model);
+DeviceDescription withKernelDriver(DeviceDescription model);
 
 // The models by name, for the Java side:
 //   digitizer, tablet-078c (0x0600), tablet-078c-out2 (0x0700),
 //   tablet-0483 (0x5710), tablet-08ca (0x0010), tablet-5543 (0x0064),
 //   tablet-172f (0x0031), tablet-040a (0x5543:0x040a), tablet-dfu, dfu,
 //   dfu-vornique, unsupported, kernel-driver (tablet-5543 with usbhid bound).
-std::optional<DeviceSpec> byName(const std::string& name, int bus, int address);
+std::optional<DeviceDescription> byName(const std::string& name, int bus, int address);
 std::vector<std::string> names();
 
 // The responder of a 0x08ca/0x172f tablet, or null.
-std::shared_ptr<FeatureReportResponder> featureResponder(const DeviceSpec& model);
+std::shared_ptr<FeatureReportResponder> featureResponder(const DeviceDescription& model);
 // The DFU state machine of a DFU-mode device, or the one a DFU-capable
 // tablet comes back with; else null.
-std::shared_ptr<DfuResponder> dfuResponder(const DeviceSpec& model);
+std::shared_ptr<DfuResponder> dfuResponder(const DeviceDescription& model);
 
 }  // namespace models
 }  // namespace nsemu

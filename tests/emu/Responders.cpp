@@ -56,7 +56,7 @@ void ReenumeratingResponder::bindReattach(Reattach reattach)
     m_reattach = std::move(reattach);
 }
 
-void ReenumeratingResponder::reattach(const DeviceSpec& next)
+void ReenumeratingResponder::reattach(const DeviceDescription& next)
 {
     std::lock_guard<std::mutex> lock(m_bindMutex);
     if (m_reattach)
@@ -206,7 +206,7 @@ std::optional<ControlAnswer> DfuResponder::onControl(const SetupPacket& setup,
     }
 }
 
-DfuRuntimeResponder::DfuRuntimeResponder(DeviceSpec dfuMode) : m_dfuMode(std::move(dfuMode)) {}
+DfuRuntimeResponder::DfuRuntimeResponder(DeviceDescription dfuMode) : m_dfuMode(std::move(dfuMode)) {}
 
 std::optional<ControlAnswer> DfuRuntimeResponder::onControl(const SetupPacket& setup,
                                                             const std::vector<std::uint8_t>&)

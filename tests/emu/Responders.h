@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "DeviceSpec.h"
+#include "DeviceDescription.h"
 #include "DfuImage.h"
 #include "Responder.h"
 
@@ -44,12 +44,12 @@ private:
 // the emulator unplugs and plugs later on a thread of its own.
 class ReenumeratingResponder : public Responder {
 public:
-    using Reattach = std::function<void(const DeviceSpec& next)>;
+    using Reattach = std::function<void(const DeviceDescription& next)>;
     void bindReattach(Reattach reattach);
 
 protected:
     // Asks for the re-enumeration; does nothing while unbound.
-    void reattach(const DeviceSpec& next);
+    void reattach(const DeviceDescription& next);
 
 private:
     std::mutex m_bindMutex;
@@ -134,15 +134,15 @@ private:
 // appIDLE or appDETACH; every other request is the tablet's own.
 class DfuRuntimeResponder : public ReenumeratingResponder {
 public:
-    explicit DfuRuntimeResponder(DeviceSpec dfuMode);
+    explicit DfuRuntimeResponder(DeviceDescription dfuMode);
 
     // The device it comes back as (bus and address are the emulator's choice).
-    const DeviceSpec& dfuMode() const { return m_dfuMode; }
+    const DeviceDescription& dfuMode() const { return m_dfuMode; }
 
     std::optional<ControlAnswer> onControl(const SetupPacket& setup, const std::vector<std::uint8_t>& outData) override;
 
 private:
-    const DeviceSpec m_dfuMode;
+    const DeviceDescription m_dfuMode;
     std::mutex m_mutex;
     DfuResponder::State m_state = DfuResponder::kAppIdle;
 };

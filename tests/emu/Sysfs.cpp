@@ -33,7 +33,7 @@ std::string property(const std::string& name, const std::string& value)
     return "E: " + name + "=" + value + "\n";
 }
 
-std::string properties(const DeviceSpec& s)
+std::string properties(const DeviceDescription& s)
 {
     return property("SUBSYSTEM", "usb") + property("DEVTYPE", "usb_device") + property("DRIVER", "usb") +
            property("DEVNAME", deviceNode(s)) + property("BUSNUM", format("%03d", s.busNumber)) +
@@ -47,7 +47,7 @@ std::string properties(const DeviceSpec& s)
                     format(":%02x%02x%02x:", s.bInterfaceClass, s.bInterfaceSubClass, s.bInterfaceProtocol));
 }
 
-std::string stringAttributes(const DeviceSpec& s)
+std::string stringAttributes(const DeviceDescription& s)
 {
     std::string text;
     if (!s.manufacturer.empty()) text += attribute("manufacturer", s.manufacturer);
@@ -56,7 +56,7 @@ std::string stringAttributes(const DeviceSpec& s)
     return text;
 }
 
-std::string attributes(const DeviceSpec& s)
+std::string attributes(const DeviceDescription& s)
 {
     return attribute("idVendor", format("%04x", s.idVendor)) + attribute("idProduct", format("%04x", s.idProduct)) +
            attribute("bcdDevice", format("%04x", s.bcdDevice)) +
@@ -74,24 +74,24 @@ std::string attributes(const DeviceSpec& s)
 
 }  // namespace
 
-std::string devicePath(const DeviceSpec& s)
+std::string devicePath(const DeviceDescription& s)
 {
     return format("/sys/devices/nsemu/b%03d/a%03d/", s.busNumber, s.deviceAddress) +
            format("%d-%d", s.busNumber, s.deviceAddress);
 }
 
-std::string deviceNode(const DeviceSpec& s)
+std::string deviceNode(const DeviceDescription& s)
 {
     return format("/dev/bus/usb/%03d/%03d", s.busNumber, s.deviceAddress);
 }
 
-std::string deviceRecord(const DeviceSpec& s)
+std::string deviceRecord(const DeviceDescription& s)
 {
     return "P: " + devicePath(s).substr(4) + "\n" + properties(s) + attributes(s) +
            "H: descriptors=" + hexUpper(sysfsDescriptors(s)) + "\n";
 }
 
-std::string deviceIdPath(const DeviceSpec& s)
+std::string deviceIdPath(const DeviceDescription& s)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%03i/%03i-%04x-%04x-%02x-%02x", s.busNumber, s.deviceAddress, s.idVendor,

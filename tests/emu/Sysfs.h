@@ -11,14 +11,14 @@
 
 #include <string>
 
-#include "DeviceSpec.h"
+#include "DeviceDescription.h"
 
 namespace nsemu {
 
-std::string devicePath(const DeviceSpec& model);     // "/sys/devices/..."
-std::string deviceNode(const DeviceSpec& model);     // "/dev/bus/usb/BBB/AAA"
-std::string deviceRecord(const DeviceSpec& model);   // for add_from_string
+std::string devicePath(const DeviceDescription& model);     // "/sys/devices/..."
+std::string deviceNode(const DeviceDescription& model);     // "/dev/bus/usb/BBB/AAA"
+std::string deviceRecord(const DeviceDescription& model);   // for add_from_string
 // "%03i/%03i-%04x-%04x-%02x-%02x": bus/address-vid-pid-class-subclass.
-std::string deviceIdPath(const DeviceSpec& model);
+std::string deviceIdPath(const DeviceDescription& model);
 
 }  // namespace nsemu

@@ -134,7 +134,7 @@ IoctlResult controlTransfer(Device& device, ClientId client, usbdevfs_ctrltransf
     return {static_cast<long>(setup.isIn() ? inData.size() : setup.wLength), 0};
 }
 
-IoctlResult speedOf(const DeviceSpec& model)
+IoctlResult speedOf(const DeviceDescription& model)
 {
     if (model.speed == "1.5") return {1, 0};  // USB_SPEED_LOW
     if (model.speed == "480") return {3, 0};  // USB_SPEED_HIGH

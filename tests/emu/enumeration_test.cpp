@@ -31,7 +31,7 @@ TEST_F(Enumeration, ListsDevicesNewestFirstInBusAddressOrder)
 
 TEST_F(Enumeration, DescriptorsAndStringsMatchTheModel)
 {
-    const DeviceSpec model = models::tablet(0x078c, 0x0700, 3, 9);
+    const DeviceDescription model = models::tablet(0x078c, 0x0700, 3, 9);
     const DeviceId id = emu.plug(model);
     LibusbSession usb;
     libusb_device_handle* handle = usb.open(0x078c, 0x0700);

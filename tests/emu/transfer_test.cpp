@@ -8,7 +8,7 @@ namespace {
 
 class Transfers : public EmulatorTest {
 protected:
-    void open(const DeviceSpec& model)
+    void open(const DeviceDescription& model)
     {
         m_id = emu.plug(model);
         m_handle = m_usb.open(model.idVendor, model.idProduct);
@@ -78,7 +78,7 @@ TEST_F(Transfers, OutReportsAndControlRequestsAreRecordedInOrder)
 
 TEST_F(Transfers, FeatureReportsAnswerTheLastCommand)
 {
-    const DeviceSpec model = models::tablet(0x172f, 0x0031, 1, 2);
+    const DeviceDescription model = models::tablet(0x172f, 0x0031, 1, 2);
     open(model);
     models::featureResponder(model)->setAnswer({0x02, 0x01, 0x01}, 0x1234);
     auto query = [this](std::uint8_t a, std::uint8_t b, std::uint8_t c) {

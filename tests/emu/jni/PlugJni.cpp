@@ -8,7 +8,7 @@
 #include "JniConvert.h"
 #include "Models.h"
 
-using nsemu::DeviceSpec;
+using nsemu::DeviceDescription;
 using nsemu::Emulator;
 using nsemu::jni::guarded;
 using nsemu::jni::toString;
@@ -74,7 +74,7 @@ JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_plug(
     jboolean kernelDriver)
 {
     return guarded<jlong>(env, 0, [&] {
-        DeviceSpec s;
+        DeviceDescription s;
         s.busNumber = bus;
         s.deviceAddress = address;
         s.idVendor = u16(vendorId);

@@ -11,7 +11,7 @@ namespace nsemu {
 
 class Responder;
 
-struct DeviceSpec {
+struct DeviceDescription {
     // Topology. The device node is /dev/bus/usb/<bus>/<address>.
     int busNumber = 1;
     int deviceAddress = 2;
