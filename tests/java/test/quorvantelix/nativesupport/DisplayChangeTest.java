@@ -19,33 +19,10 @@ import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
 
 /** Size changes of the X screen reach Java as handleDisplayChangedEvent calls, once per subscription's loop. */
-class DisplayChangeTest {
+class DisplayChangeTest extends SubscriptionSuite {
     private static final String DISPLAY = System.getenv("DISPLAY");
     private static final String CALLED = info("NATIVESUPPORT: resize_cb(): called.\n");
     private static final int SIGPIPE = 13;
-    private final NativeUSB usb = new NativeUSB();
-
-    @BeforeAll
-    static void captureLog() {
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
-    }
-
-    @AfterAll
-    static void releaseLog() {
-        SysLog.stop();
-    }
-
-    @AfterEach
-    void endSubscription() throws Exception {
-        usb.unsubscribeUSBChangeEvents();
-        NotifyRig.awaitLibraryThreadsEnded();
-    }
-
-    @BeforeEach
-    void forgetEarlier() {
-        SysLog.drain();
-        DeviceDiscoveryService.reset();
-    }
 
     @Test
     void eachResizeIsLoggedAndCalledUntilUnsubscribe() throws Exception {

@@ -22,14 +22,12 @@ import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
 
 /** Entries created and deleted in the udev database directory reach Java as handleUSBHotPlugEvent calls. */
-class HotPlugTest {
+class HotPlugTest extends SubscriptionSuite {
     private static final String ATTACHED = "6 NATIVESUPPORT: Native Java USB_Changed_Thread() Attached JNIEnv = ";
     private static final String DETACHED = "6 NATIVESUPPORT: Native Java USB_Changed_Thread() Detached JNIEnv = ";
-    private final NativeUSB usb = new NativeUSB();
 
     @BeforeAll
-    static void captureLog() throws Exception {
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
+    static void openGtkConnection() throws Exception {
         Files.createDirectories(UDEV_DB);
         // GTK keeps its X connection once opened; open it before any test counts descriptors.
         NativeUSB usb = new NativeUSB();
@@ -37,23 +35,6 @@ class HotPlugTest {
         assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, 20_000));
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
-    }
-
-    @AfterAll
-    static void releaseLog() {
-        SysLog.stop();
-    }
-
-    @AfterEach
-    void endSubscription() throws Exception {
-        usb.unsubscribeUSBChangeEvents();
-        NotifyRig.awaitLibraryThreadsEnded();
-    }
-
-    @BeforeEach
-    void forgetEarlier() {
-        SysLog.drain();
-        DeviceDiscoveryService.reset();
     }
 
     @Test

@@ -1,0 +1,41 @@
+package quorvantelix.nativesupport;
+
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.BeforeEach;
+import quorvantelix.dm.DeviceDiscoveryService;
+import quorvantelix.dm.connections.usb.NativeUSB;
+import quorvantelix.test.SysLog;
+
+/**
+ * What the change notification suites share: the log capture for the whole class, no earlier
+ * line or Java call at the start of each test, and no subscription or library thread after it.
+ */
+abstract class SubscriptionSuite {
+    final NativeUSB usb = new NativeUSB();
+
+    @BeforeAll
+    static void captureLog() {
+        assertTrue(SysLog.start(), "cannot bind /dev/log");
+    }
+
+    @AfterAll
+    static void releaseLog() {
+        SysLog.stop();
+    }
+
+    @BeforeEach
+    void forgetEarlier() {
+        SysLog.drain();
+        DeviceDiscoveryService.reset();
+    }
+
+    @AfterEach
+    void endSubscription() throws Exception {
+        usb.unsubscribeUSBChangeEvents();
+        NotifyRig.awaitLibraryThreadsEnded();
+    }
+}
