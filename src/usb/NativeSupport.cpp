@@ -12,11 +12,8 @@ std::vector<USBDevice*>& usbDevices = *new std::vector<USBDevice*>();
 
 namespace {
 std::mutex g_registryMutex;
+// Signalled, under g_registryMutex, when the last call on a retiring device ends.
 std::condition_variable& g_registryIdle = *new std::condition_variable();
-// Beside each entry of usbDevices: the calls under way on it, and whether its destroy has
-// begun. Kept in step with usbDevices, so a call costs no allocation.
-std::vector<int>& g_leases = *new std::vector<int>();
-std::vector<bool>& g_retiring = *new std::vector<bool>();
 
 ptrdiff_t indexOfLocked(USBDevice* device)
 {
@@ -37,8 +34,6 @@ void registerUSBDevice(USBDevice* device)
 {
     std::lock_guard<std::mutex> lock(g_registryMutex);
     usbDevices.push_back(device);
-    g_leases.push_back(0);
-    g_retiring.push_back(false);
 }
 
 void unregisterUSBDevice(USBDevice* device)
@@ -48,8 +43,6 @@ void unregisterUSBDevice(USBDevice* device)
     if (i < 0)
         return;
     usbDevices.erase(usbDevices.begin() + i);
-    g_leases.erase(g_leases.begin() + i);
-    g_retiring.erase(g_retiring.begin() + i);
 }
 
 jlong handleFromPointer(const void* p)
@@ -66,21 +59,32 @@ USBDeviceLease::USBDeviceLease(jlong handle) : m_device(nullptr)
 {
     USBDevice* device = static_cast<USBDevice*>(pointerFromHandle(handle));
     std::lock_guard<std::mutex> lock(g_registryMutex);
-    const ptrdiff_t i = indexOfLocked(device);
-    if (i >= 0 && !g_retiring[static_cast<size_t>(i)]) {
-        ++g_leases[static_cast<size_t>(i)];
+    if (indexOfLocked(device) >= 0 && !device->m_retiring) {
+        ++device->m_leases;
         m_device = device;
     }
 }
 
+// Ending a call takes no lock unless a destroy waits for it: the destroy sets m_retiring
+// before it looks at m_leases, and this side decrements before it looks at m_retiring,
+// so at least one of the two sees the other.
 USBDeviceLease::~USBDeviceLease()
 {
     if (m_device == nullptr)
         return;
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    const ptrdiff_t i = indexOfLocked(m_device);   // a leased device stays registered
-    if (--g_leases[static_cast<size_t>(i)] == 0 && g_retiring[static_cast<size_t>(i)])
+    if (--m_device->m_leases == 0 && m_device->m_retiring) {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
         g_registryIdle.notify_all();
+    }
+}
+
+long queuedReportsOf(jlong handle)
+{
+    USBDevice* device = static_cast<USBDevice*>(pointerFromHandle(handle));
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (indexOfLocked(device) < 0 || device->m_retiring)
+        return -1;
+    return static_cast<long>(device->queuedReports());
 }
 
 bool destroyUSBDevice(jlong handle)
@@ -88,11 +92,10 @@ bool destroyUSBDevice(jlong handle)
     USBDevice* device = static_cast<USBDevice*>(pointerFromHandle(handle));
     {
         std::unique_lock<std::mutex> lock(g_registryMutex);
-        const ptrdiff_t i = indexOfLocked(device);
-        if (i < 0 || g_retiring[static_cast<size_t>(i)])
+        if (indexOfLocked(device) < 0 || device->m_retiring)
             return false;
-        g_retiring[static_cast<size_t>(i)] = true;
-        g_registryIdle.wait(lock, [device] { return g_leases[static_cast<size_t>(indexOfLocked(device))] == 0; });
+        device->m_retiring = true;
+        g_registryIdle.wait(lock, [device] { return device->m_leases == 0; });
     }
     device->close_Device();
     delete device;   // the destructor unregisters it

@@ -40,6 +40,11 @@ private:
     USBDevice* m_device;
 };
 
+// The number of reports waiting on a registered device, or -1 for a handle that names no
+// device in use. Read under the registry's lock, so it needs no lease: the cheap first
+// look of a poll.
+long queuedReportsOf(jlong handle);
+
 // Takes the device out of use: waits for the calls under way on it, then closes and
 // deletes it. False when the handle names no live device.
 bool destroyUSBDevice(jlong handle);

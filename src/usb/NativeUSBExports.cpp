@@ -126,6 +126,8 @@ JNIEXPORT jboolean JNICALL NATIVE_USB(connectNativeUsb)(JNIEnv* env, jobject, jl
 
 JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject, jlong handle)
 {
+    if (queuedReportsOf(handle) == 0)
+        return nullptr;   // the usual poll: a device in use with nothing waiting
     return withDevice<jbyteArray>(handle, nullptr, [env](USBDevice* d) -> jbyteArray {
         const int length = d->getReportLength();
         if (length <= 0)

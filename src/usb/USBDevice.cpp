@@ -5,6 +5,7 @@
 
 USBDevice::USBDevice()
     : m_reportLength(0),
+      m_queuedReports(0),
       m_readThreadRunning(false),
       m_usb_handle(nullptr),
       m_vid(0),
@@ -21,9 +22,11 @@ USBDevice::USBDevice()
       m_outReportLength(0),
       m_readThread(),
       m_readThreadStarted(false),
-      m_inTransfer(nullptr),
-      m_inSubmitted(false),
-      m_holdsDefaultContext(false)
+      m_inStopping(false),
+      m_inCompleted(0),
+      m_holdsDefaultContext(false),
+      m_leases(0),
+      m_retiring(false)
 {
     registerUSBDevice(this);
     pthread_mutex_init(&m_queueMutex, nullptr);

@@ -1,4 +1,5 @@
 #pragma once
+#include <jni.h>
 #include <libusb-1.0/libusb.h>
 #include <pthread.h>
 
@@ -42,6 +43,7 @@ public:
     // Input path.
     static void* readThreadLoop(void* arg);
     int read_Device(char* buffer, int length, long timeout);
+    size_t queuedReports() const { return m_queuedReports.load(std::memory_order_relaxed); }
 
     // Output path.
     bool write_Device(char* data, int length, long timeout);
@@ -69,12 +71,21 @@ public:
     bool isReadThreadRunning() const { return m_readThreadStarted && m_readThreadRunning; }
 
 private:
+    friend class USBDeviceLease;
+    friend bool destroyUSBDevice(jlong handle);
+    friend long queuedReportsOf(jlong handle);
+
     void get_Device_Info();
     void closeDeviceLocked();
     void startReadThread();
     void stopReadThread();
     void readLoop();
-    int readOnePass(char* buffer, int* received);
+    struct InSlot;
+    static void LIBUSB_CALL inTransferDone(libusb_transfer* transfer);
+    void appendReport(char* report);
+    bool submitIn(InSlot& slot);
+    void finishIn(InSlot& slot);
+    void stopAllIn();
     bool openDeviceLocked(const std::string& devicePath);
     bool isDeviceGone(const char* nullLine, const char* goneLine);
     bool dfuSimpleRequest(uint8_t request, const char* nullLine, const char* goneLine,
@@ -85,6 +96,7 @@ private:
     std::atomic<int32_t> m_reportLength;
     std::queue<char*> m_reportQueue;
     pthread_mutex_t m_queueMutex;
+    std::atomic<size_t> m_queuedReports;   // m_reportQueue's size, written under m_queueMutex
     std::atomic<bool> m_readThreadRunning;
     libusb_device_handle* m_usb_handle;
     int16_t m_vid;
@@ -109,8 +121,24 @@ private:
     // libusb context in order.
     std::shared_mutex m_stateLock;
     bool m_readThreadStarted;
-    std::mutex m_inMutex;               // guards m_inTransfer and m_inSubmitted
-    libusb_transfer* m_inTransfer;
-    bool m_inSubmitted;
+    // The interrupt IN transfers the read thread keeps pending, so that the endpoint is
+    // never left without one while a completed report is being handled.
+    static constexpr int kInTransfers = 4;
+    struct InSlot {
+        USBDevice* device = nullptr;
+        libusb_transfer* transfer = nullptr;
+        char* buffer = nullptr;   // the report buffer while the read thread owns it
+        int done = 0;             // set by the completion callback (atomic builtins)
+        bool queued = false;      // the callback gave the buffer to the queue
+        bool submitted = false;   // guarded by m_inMutex
+    };
+    std::mutex m_inMutex;               // guards m_readThreadRunning's clearing and the slots' submitted flags
+    InSlot m_inSlots[kInTransfers];
+    bool m_inStopping;                  // read thread only: a stop code ended the reading
+    int m_inCompleted;                  // set by any slot's callback (atomic builtins)
     bool m_holdsDefaultContext;
+    // The registry's bookkeeping (NativeSupport.cpp): native calls under way on this
+    // object, and whether its destroy has begun.
+    std::atomic<int> m_leases;
+    std::atomic<bool> m_retiring;
 };

@@ -35,5 +35,6 @@ void USBDevice::clearQueue()
         delete[] m_reportQueue.front();
         m_reportQueue.pop();
     }
+    m_queuedReports.store(0, std::memory_order_relaxed);
     pthread_mutex_unlock(&m_queueMutex);
 }

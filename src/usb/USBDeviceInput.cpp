@@ -1,9 +1,9 @@
-// The input path: one read thread per open device keeps an interrupt IN transfer
-// pending and queues each report; Java takes them one at a time with read_Device.
+// The input path: one read thread per open device keeps interrupt IN transfers pending
+// and each report is queued as its transfer completes; Java takes them one at a time
+// with read_Device.
 //
-// The thread waits in an asynchronous transfer without a timeout, so an idle device
-// costs nothing; closing cancels that transfer and joins the thread before the handle
-// is closed.
+// The thread waits in asynchronous transfers without a timeout, so an idle device costs
+// nothing; closing cancels them and joins the thread before the handle is closed.
 #include "LibUsbError.h"
 #include "USBDevice.h"
 
@@ -14,13 +14,6 @@
 
 namespace {
 const unsigned char kInEndpoint = 0x81;
-
-// Whichever thread handles libusb's events runs this, often another device's read thread
-// or a control transfer; the flag's owner reads it meanwhile, so both sides use atomics.
-void LIBUSB_CALL inTransferDone(libusb_transfer* transfer)
-{
-    __atomic_store_n(static_cast<int*>(transfer->user_data), 1, __ATOMIC_RELEASE);
-}
 
 // The result a synchronous libusb_interrupt_transfer would have given.
 int resultOf(const libusb_transfer* transfer)
@@ -40,17 +33,30 @@ bool isStopCode(int result)
     return result == LIBUSB_ERROR_IO || result == LIBUSB_ERROR_ACCESS || result == LIBUSB_ERROR_NO_DEVICE ||
            result == LIBUSB_ERROR_PIPE || result == LIBUSB_ERROR_OTHER;
 }
+
+void logFailure(int received, int result)
+{
+    syslog(LOG_DEBUG, "NATIVESUPPORT: libusb_interrupt_transfer failed. Bytes written (%d). Error Code (%s)",
+           received, getLibUSBErrorString(result).c_str());
+}
 }
 
 void USBDevice::startReadThread()
 {
-    m_inTransfer = libusb_alloc_transfer(0);
+    for (InSlot& slot : m_inSlots) {
+        slot = InSlot();
+        slot.device = this;
+        slot.transfer = libusb_alloc_transfer(0);
+    }
+    m_inStopping = false;
     m_readThreadRunning = true;
     m_readThreadStarted = pthread_create(&m_readThread, nullptr, &USBDevice::readThreadLoop, this) == 0;
     if (!m_readThreadStarted) {
         m_readThreadRunning = false;
-        libusb_free_transfer(m_inTransfer);
-        m_inTransfer = nullptr;
+        for (InSlot& slot : m_inSlots) {
+            libusb_free_transfer(slot.transfer);
+            slot.transfer = nullptr;
+        }
     }
 }
 
@@ -59,15 +65,20 @@ void USBDevice::stopReadThread()
     {
         std::lock_guard<std::mutex> lock(m_inMutex);
         m_readThreadRunning = false;
-        if (m_inSubmitted)
-            libusb_cancel_transfer(m_inTransfer);
+        for (InSlot& slot : m_inSlots) {
+            if (slot.submitted)
+                libusb_cancel_transfer(slot.transfer);
+        }
     }
     if (m_readThreadStarted) {
         pthread_join(m_readThread, nullptr);
         m_readThreadStarted = false;
     }
-    libusb_free_transfer(m_inTransfer);
-    m_inTransfer = nullptr;
+    for (InSlot& slot : m_inSlots) {
+        libusb_free_transfer(slot.transfer);
+        delete[] slot.buffer;
+        slot = InSlot();
+    }
 }
 
 void* USBDevice::readThreadLoop(void* arg)
@@ -80,68 +91,122 @@ void* USBDevice::readThreadLoop(void* arg)
     return nullptr;
 }
 
+// Whichever thread handles libusb's events runs this, often another device's read thread
+// or a control transfer. A report goes into the queue at once, in the order the device
+// sent it, so Java can take it while the read thread is still waking; the read thread
+// does the rest.
+void LIBUSB_CALL USBDevice::inTransferDone(libusb_transfer* transfer)
+{
+    InSlot* slot = static_cast<InSlot*>(transfer->user_data);
+    if (transfer->status == LIBUSB_TRANSFER_COMPLETED && transfer->actual_length > 0) {
+        slot->device->appendReport(slot->buffer);
+        slot->queued = true;
+    }
+    __atomic_store_n(&slot->done, 1, __ATOMIC_RELEASE);
+    __atomic_store_n(&slot->device->m_inCompleted, 1, __ATOMIC_RELEASE);
+}
+
+void USBDevice::appendReport(char* report)
+{
+    pthread_mutex_lock(&m_queueMutex);
+    m_reportQueue.push(report);
+    m_queuedReports.store(m_reportQueue.size(), std::memory_order_relaxed);
+    pthread_mutex_unlock(&m_queueMutex);
+}
+
+// The thread keeps every slot's transfer pending, handles each as it completes (a failed
+// or cancelled one may come back before older ones), and ends once none is pending after
+// a close or a stop code.
 void USBDevice::readLoop()
 {
     syslog(LOG_DEBUG, "NATIVESUPPORT: Read thread is starting for device: %s %s", m_productName.c_str(),
            m_firmwareVersion.c_str());
-    int result = 0;
-    for (;;) {
-        const int length = m_reportLength;
-        char* buffer = new char[length]();
-        int received = 0;
-        if (m_usb_handle != nullptr) {
-            const int passResult = readOnePass(buffer, &received);
-            if (passResult == LIBUSB_ERROR_INTERRUPTED && !m_readThreadRunning) {
-                delete[] buffer;   // cancelled by close_Device
-                return;
-            }
-            result = passResult;
+    if (m_usb_handle == nullptr)
+        return;
+    m_inCompleted = 0;
+    bool pending = false;
+    for (InSlot& slot : m_inSlots)
+        pending = submitIn(slot) || pending;
+    while (pending) {
+        while (!__atomic_load_n(&m_inCompleted, __ATOMIC_ACQUIRE))
+            libusb_handle_events_completed(nullptr, &m_inCompleted);
+        __atomic_exchange_n(&m_inCompleted, 0, __ATOMIC_ACQ_REL);
+        pending = false;
+        for (InSlot& slot : m_inSlots) {
+            if (slot.submitted && __atomic_load_n(&slot.done, __ATOMIC_ACQUIRE))
+                finishIn(slot);
+            pending = slot.submitted || pending;
         }
-        if (result == 0 && received > 0) {
-            pthread_mutex_lock(&m_queueMutex);
-            m_reportQueue.push(buffer);
-            pthread_mutex_unlock(&m_queueMutex);
-            if (!m_readThreadRunning)
-                return;
-            continue;
-        }
-        syslog(LOG_DEBUG, "NATIVESUPPORT: libusb_interrupt_transfer failed. Bytes written (%d). Error Code (%s)",
-               received, getLibUSBErrorString(result).c_str());
-        delete[] buffer;
-        if (isStopCode(result) || !m_readThreadRunning)
-            return;
     }
 }
 
-// One interrupt IN transfer into `buffer`. LIBUSB_ERROR_INTERRUPTED means it was
-// cancelled, or never submitted, because the device is closing.
-int USBDevice::readOnePass(char* buffer, int* received)
+// Submits the slot's transfer into a zeroed report buffer. False when it is not pending
+// afterwards: the device is closing, the reading has stopped, or the submission failed.
+bool USBDevice::submitIn(InSlot& slot)
 {
-    int completed = 0;
+    const int length = m_reportLength;
+    if (slot.buffer == nullptr)
+        slot.buffer = new char[length]();
+    else
+        std::memset(slot.buffer, 0, static_cast<size_t>(length));
+    slot.done = 0;
+    slot.queued = false;
+    int submitted;
     {
         std::lock_guard<std::mutex> lock(m_inMutex);
-        if (!m_readThreadRunning)
-            return LIBUSB_ERROR_INTERRUPTED;
-        libusb_fill_interrupt_transfer(m_inTransfer, m_usb_handle, kInEndpoint,
-                                       reinterpret_cast<unsigned char*>(buffer), m_reportLength, inTransferDone,
-                                       &completed, 0);
-        const int submitted = libusb_submit_transfer(m_inTransfer);
-        if (submitted != 0)
-            return submitted;
-        m_inSubmitted = true;
+        if (!m_readThreadRunning || m_inStopping)
+            return false;
+        libusb_fill_interrupt_transfer(slot.transfer, m_usb_handle, kInEndpoint,
+                                       reinterpret_cast<unsigned char*>(slot.buffer), length, inTransferDone,
+                                       &slot, 0);
+        submitted = libusb_submit_transfer(slot.transfer);
+        slot.submitted = submitted == 0;
     }
-    while (!__atomic_load_n(&completed, __ATOMIC_ACQUIRE))
-        libusb_handle_events_completed(nullptr, &completed);
+    if (submitted == 0)
+        return true;
+    // A transfer that cannot be submitted is given up rather than retried at once.
+    logFailure(0, submitted);
+    if (isStopCode(submitted))
+        stopAllIn();
+    return false;
+}
+
+// Handles the slot's completed transfer and submits it again unless the reading ends.
+void USBDevice::finishIn(InSlot& slot)
+{
+    libusb_transfer* transfer = slot.transfer;
+    {
+        std::lock_guard<std::mutex> lock(m_inMutex);
+        slot.submitted = false;
+    }
+    if (slot.queued) {
+        slot.buffer = nullptr;   // the queue owns it now
+    } else if (transfer->status != LIBUSB_TRANSFER_CANCELLED && !m_inStopping) {
+        const int result = resultOf(transfer);
+        logFailure(transfer->actual_length, result);
+        if (isStopCode(result))
+            stopAllIn();
+    }
+    submitIn(slot);
+}
+
+// A stop code ends the reading: nothing is submitted again, and the transfers still
+// pending are cancelled so that the thread can end.
+void USBDevice::stopAllIn()
+{
     std::lock_guard<std::mutex> lock(m_inMutex);
-    m_inSubmitted = false;
-    *received = m_inTransfer->actual_length;
-    if (m_inTransfer->status == LIBUSB_TRANSFER_CANCELLED)
-        return LIBUSB_ERROR_INTERRUPTED;
-    return resultOf(m_inTransfer);
+    m_inStopping = true;
+    for (InSlot& slot : m_inSlots) {
+        if (slot.submitted)
+            libusb_cancel_transfer(slot.transfer);
+    }
 }
 
 int USBDevice::read_Device(char* buffer, int length, long timeout)
 {
+    // A poll of an empty queue, the usual case, takes no lock.
+    if (m_queuedReports.load(std::memory_order_relaxed) == 0)
+        return 0;
     pthread_mutex_lock(&m_queueMutex);
     if (m_reportQueue.empty()) {
         pthread_mutex_unlock(&m_queueMutex);
@@ -149,6 +214,7 @@ int USBDevice::read_Device(char* buffer, int length, long timeout)
     }
     char* report = m_reportQueue.front();
     m_reportQueue.pop();
+    m_queuedReports.store(m_reportQueue.size(), std::memory_order_relaxed);
     pthread_mutex_unlock(&m_queueMutex);
 
     const int reportLength = m_reportLength;

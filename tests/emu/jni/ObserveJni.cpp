@@ -2,6 +2,8 @@
 // their state.
 #include <jni.h>
 
+#include <algorithm>
+
 #include "Emulator.h"
 #include "JniConvert.h"
 
@@ -56,6 +58,16 @@ JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForPendingIn(J
                                                                               jlong timeoutMillis)
 {
     return waitFor(env, device, timeoutMillis, [](const DeviceStatus& s) { return s.pendingIn > 0; });
+}
+
+// The host has reaped every fed report and waits again with `pendingIn` IN transfers.
+JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForInputTaken(JNIEnv* env, jclass, jlong device,
+                                                                               jint pendingIn, jlong timeoutMillis)
+{
+    const std::size_t count = static_cast<std::size_t>(std::max<jint>(pendingIn, 1));
+    return waitFor(env, device, timeoutMillis, [count](const DeviceStatus& s) {
+        return s.queuedInput == 0 && s.unreaped == 0 && s.pendingIn >= count;
+    });
 }
 
 JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForRecords(JNIEnv* env, jclass, jlong device,

@@ -121,6 +121,12 @@ public final class UsbEmulator {
 
     public static native boolean waitForPendingIn(long device, long timeoutMillis);
 
+    /**
+     * Waits until the host has reaped every report fed so far and has at least
+     * pendingIn IN transfers waiting again.
+     */
+    public static native boolean waitForInputTaken(long device, int pendingIn, long timeoutMillis);
+
     public static native boolean waitForRecords(long device, int count, long timeoutMillis);
 
     public static native boolean waitForDiscards(long device, int count, long timeoutMillis);

@@ -83,11 +83,6 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
         assertEquals(List.of(), SysLog.drain(), "reading logs nothing");
     }
 
-    /** The read thread has queued everything fed so far once it waits for the next report. */
-    private static boolean waitForQueued(long device) {
-        return UsbEmulator.waitForPendingIn(device, WAIT);
-    }
-
     @Test
     void destroyStopsAnIdleReadThreadPromptlyAndClosesTheDevice() {
         long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
@@ -143,6 +138,35 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
         destroy(h);
         List<String> closing = SysLog.drain();
         assertEquals(3, closing.size(), "no second stop line: " + closing);
+    }
+
+    @Test
+    void aFailedInTransferIsLoggedAndRetriedButAStallEndsTheThreadAndCancelsTheOthers() {
+        long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
+        long h = connect(device);
+        assertTrue(waitForQueued(device));
+        SysLog.drain();
+
+        // Each report's transfer goes straight back to the device; that submission fails.
+        UsbEmulator.failEndpoint(device, 0x81, -UsbEmulator.EOVERFLOW, 1);
+        UsbEmulator.feedInput(device, report(2, 1));
+        assertTrue(waitForQueued(device), "an overflow does not stop the reading");
+        assertEquals(List.of(failed("LIBUSB_ERROR_OVERFLOW")), SysLog.drain());
+        assertEquals(1, usb.readNativeUsbState(h)[1]);
+
+        UsbEmulator.failEndpoint(device, 0x81, -UsbEmulator.EPIPE, 1);
+        UsbEmulator.feedInput(device, report(2, 2));
+        assertTrue(SysLog.await(READ_STOPPED, WAIT));
+        assertEquals(List.of(failed("LIBUSB_ERROR_PIPE"), READ_STOPPED), SysLog.drain());
+        assertTrue(UsbEmulator.waitForDiscards(device, READ_TRANSFERS - 1, WAIT), "the other transfers are cancelled");
+        assertEquals(2, usb.readNativeUsbState(h)[1], "the report before the stall stays readable");
+        assertNull(usb.readNativeUsbState(h));
+        UsbEmulator.feedInput(device, report(2, 3));
+        assertFalse(UsbEmulator.waitForInputTaken(device, 1, 200), "nothing reads any more");
+    }
+
+    private static String failed(String error) {
+        return debug("NATIVESUPPORT: libusb_interrupt_transfer failed. Bytes written (0). Error Code (" + error + ")");
     }
 
     @Test

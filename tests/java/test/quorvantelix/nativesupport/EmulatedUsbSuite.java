@@ -19,8 +19,18 @@ import quorvantelix.test.UsbEmulator;
  */
 abstract class EmulatedUsbSuite {
     static final long WAIT = 20_000;
+    /** How many interrupt IN transfers an open device's read thread keeps pending. */
+    static final int READ_TRANSFERS = 4;
     final NativeUSB usb = new NativeUSB();
     private final List<Long> handles = new ArrayList<>();
+
+    /**
+     * The read thread has queued every report fed so far once the device has them all
+     * back and all of its transfers are pending again.
+     */
+    static boolean waitForQueued(long device) {
+        return UsbEmulator.waitForInputTaken(device, READ_TRANSFERS, WAIT);
+    }
 
     @BeforeAll
     static void startRig() {

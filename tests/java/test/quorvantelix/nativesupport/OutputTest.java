@@ -151,7 +151,7 @@ class OutputTest extends EmulatedUsbSuite {
         assertEquals(1, UsbEmulator.outReports(device).length, "only the accepted report arrived");
         assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
         UsbEmulator.feedInput(device, new byte[] {2, 42});
-        assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
+        assertTrue(waitForQueued(device));
         assertEquals(42, usb.readNativeUsbState(h)[1]);
     }
 
@@ -180,7 +180,7 @@ class OutputTest extends EmulatedUsbSuite {
         assertTrue(usb.writeToControlTransfer(h, after));
         assertEquals("CTRL 21 09 0200 0000 0040 " + hex(lowBytes(after, 64)), lastRecord(device));
         assertEquals(List.of(ready, sent), SysLog.drain());
-        assertTrue(UsbEmulator.waitForPendingIn(device, WAIT), "the read thread still waits for input");
+        assertTrue(waitForQueued(device), "the read thread still waits for input");
     }
 
     @Test

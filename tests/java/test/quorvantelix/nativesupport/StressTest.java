@@ -268,7 +268,7 @@ class StressTest {
     private boolean awaitAllQueued(long device) {
         long until = System.nanoTime() + PATIENCE_MS * 1_000_000L;
         while (System.nanoTime() < until) {
-            if (UsbEmulator.waitForPendingIn(device, 500)) {
+            if (UsbEmulator.waitForInputTaken(device, EmulatedUsbSuite.READ_TRANSFERS, 500)) {
                 return true;
             }
             if (!UsbEmulator.isPlugged(device)) {
