@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
 # Runs the report path benchmarks in one go and writes bench/report/REPORT.md with a plot.
 # The library runs in the 64-bit JVM; hidapi's libusb backend and libusb's bare
-# synchronous loop read the same emulated tablet in the same run. Takes a few minutes.
+# synchronous loop read the same emulated tablet in the same run, and so does the
+# library as it was before its read path was reworked (built from git, commit $BEFORE).
+# The report path runs in rounds, the readers one after another in each, and every
+# figure is the median over the rounds, so that a drift in the machine's speed hits all
+# readers alike. A profile (perf) of each library build's read thread follows.
+# Takes about five minutes.
 #   bash scripts/bench.sh [build dir]   (default: build/bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build/bench}
 OUT=$ROOT/bench/report
 JAVA=/usr/lib/jvm/java-17-openjdk-amd64/bin/java
-# The same plan for every reader: reports per trial, trials, latency samples, window
-# (reports fed and not yet taken), idle devices, idle window in seconds.
-PLAN=(10000 5 3000 16 8 10)
-# A display of its own for the idle subscription's GTK loop (the test suites use :91-:94).
+# The library before its read path kept several transfers pending and queued reports in
+# the transfer's callback (one transfer, resubmitted by the read thread; a lease per poll).
+BEFORE=4f27a75
+ROUNDS=3
+# Report path plan, the same for every reader: reports per trial, trials, latency
+# samples, window (reports fed and not yet taken).
+PATH_PLAN=(10000 3 3000 16)
+# The other benchmarks: the same four, then idle devices and the idle window in seconds.
+OTHERS_PLAN=(10000 3 3000 16 8 10)
+PROFILE_PLAN=(10000 2 500 16)
+# A display of its own for the idle subscription's GTK loop (the test suites use :91-:96).
 BENCH_DISPLAY=:97
 
 bash "$ROOT/scripts/setup.sh"
@@ -21,23 +33,41 @@ cmake --build "$BUILD" --target bench -j2
 # shellcheck disable=SC1091
 source "$BUILD/bench/bench.env"
 
+BEFORE_DIR=$BUILD/before
+BEFORE_LIBRARY_DIR=
+if rm -rf "$BEFORE_DIR/src" && mkdir -p "$BEFORE_DIR/src" &&
+   git -C "$ROOT" archive "$BEFORE" | tar -x -C "$BEFORE_DIR/src" &&
+   cmake -S "$BEFORE_DIR/src" -B "$BEFORE_DIR/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+         -DNS_BUILD_TESTS=OFF -DNS_BUILD_DEMO=OFF -DNS_BUILD_BENCH=OFF >/dev/null &&
+   cmake --build "$BEFORE_DIR/build" --target NativeSupport -j2; then
+  BEFORE_LIBRARY_DIR=$BEFORE_DIR/build/src
+fi
+
 mkdir -p "$OUT"
-RAW=$OUT/figures.txt
+LOGS=$BUILD/bench/logs
+rm -rf "$LOGS"
+mkdir -p "$LOGS"
+RAW=$LOGS/printed.txt
 : >"$RAW"
 
 xvfb_pid=$BUILD/bench/xvfb.pid
 sh "$ROOT/tests/java/xvfb.sh" start "$BENCH_DISPLAY" "$xvfb_pid" || echo "# no X display: the idle subscription runs without one"
 trap 'sh "$ROOT/tests/java/xvfb.sh" stop "$BENCH_DISPLAY" "$xvfb_pid"' EXIT
 
-LOGS=$BUILD/bench/logs
-mkdir -p "$LOGS"
-run() {   # run <name> <title> <command...>: prints and keeps every line of the command's output
-  local name=$1
+run() {   # run <log> <title> <command...>: prints and keeps every line of the command's output
+  local log=$1
   echo "## $2" | tee -a "$RAW"
   shift 2
-  "$@" 2>"$LOGS/$name.stderr" | tee -a "$RAW" ||
-    echo "# $name did not finish (status ${PIPESTATUS[0]}); its errors: $LOGS/$name.stderr" | tee -a "$RAW"
+  "$@" 2>"$LOGS/$log.stderr" | tee -a "$RAW" ||
+    echo "# $log did not finish (status ${PIPESTATUS[0]}); its errors: $LOGS/$log.stderr" | tee -a "$RAW"
 }
+jvm_command() {   # jvm_command <name> <library dir> <part> <plan...>: sets JVM_COMMAND
+  JVM_COMMAND=(env LD_PRELOAD="$NSBENCH_PRELOAD" DISPLAY="$BENCH_DISPLAY"
+    "$JAVA" -XX:+UseSerialGC -XX:-UseDynamicNumberOfCompilerThreads
+    -Dnsbench.name="$1" -Djava.library.path="$2" -Dnsbench.library="$NSBENCH_RIG"
+    -cp "$NSBENCH_CLASSES" quorvantelix.bench.NativeSupportBench "${@:3}")
+}
+jvm() { jvm_command "$@" && "${JVM_COMMAND[@]}"; }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date +%s)
@@ -45,19 +75,44 @@ started=$(date +%s)
 # that none of its lines lands in a running suite's capture.
 exec 9>/tmp/nativesupport-dev-log.lock
 flock 9
-run library "library (64-bit JVM)" env LD_PRELOAD="$NSBENCH_PRELOAD" DISPLAY="$BENCH_DISPLAY" \
-    "$JAVA" -XX:+UseSerialGC -XX:-UseDynamicNumberOfCompilerThreads \
-    -Djava.library.path="$NSBENCH_LIBRARY_DIR" -Dnsbench.library="$NSBENCH_RIG" \
-    -cp "$NSBENCH_CLASSES" quorvantelix.bench.NativeSupportBench "${PLAN[@]}"
-run hidapi "hidapi $(dpkg-query -W -f='${Version}' libhidapi-libusb0) (libusb backend)" "$NSBENCH_HIDAPI" "${PLAN[@]:0:4}"
-run libusb "libusb $(dpkg-query -W -f='${Version}' libusb-1.0-0) synchronous loop" "$NSBENCH_LIBUSB" "${PLAN[@]:0:4}"
+hidapi_version=$(dpkg-query -W -f='${Version}' libhidapi-libusb0)
+libusb_version=$(dpkg-query -W -f='${Version}' libusb-1.0-0)
+for round in $(seq "$ROUNDS"); do
+  run "library.$round" "round $round: library (64-bit JVM)" jvm library "$NSBENCH_LIBRARY_DIR" path "${PATH_PLAN[@]}"
+  if [ -n "$BEFORE_LIBRARY_DIR" ]; then
+    run "before.$round" "round $round: library before (commit $BEFORE, 64-bit JVM)" \
+      jvm before "$BEFORE_LIBRARY_DIR" path "${PATH_PLAN[@]}"
+  fi
+  run "hidapi.$round" "round $round: hidapi $hidapi_version (libusb backend)" "$NSBENCH_HIDAPI" "${PATH_PLAN[@]}"
+  run "libusb.$round" "round $round: libusb $libusb_version synchronous loop" "$NSBENCH_LIBUSB" "${PATH_PLAN[@]}"
+done
+run others "library: queue memory, idle CPU, discovery" jvm library "$NSBENCH_LIBRARY_DIR" others "${OTHERS_PLAN[@]}"
+
+# Where each library build's read thread spends its time, sampled by perf.
+profile() {   # profile <name> <library dir>
+  local name=$1 data=$LOGS/perf.$1.data
+  echo "## profile: $name (perf, read thread by library)" | tee -a "$RAW"
+  jvm_command "$name" "$2" path "${PROFILE_PLAN[@]}"
+  if ! perf record -q -e cpu-clock -F 2000 -o "$data" -- "${JVM_COMMAND[@]}" \
+       >"$LOGS/profile.$name.txt" 2>"$LOGS/profile.$name.stderr"; then
+    echo "# perf could not profile $name; its errors: $LOGS/profile.$name.stderr" | tee -a "$RAW"
+    return 0
+  fi
+  grep "^$name\.read_thread_cpu_per_report_us " "$LOGS/profile.$name.txt" |
+    sed "s/^$name\./profile.$name./" | tee -a "$RAW"
+  perf report -i "$data" --no-children -g none --sort comm,dso --stdio 2>/dev/null |
+    awk -v name="$name" -f "$ROOT/bench/profile.awk" | tee -a "$RAW"
+}
+profile library "$NSBENCH_LIBRARY_DIR"
+[ -n "$BEFORE_LIBRARY_DIR" ] && profile before "$BEFORE_LIBRARY_DIR"
 flock -u 9
 elapsed=$(( $(date +%s) - started ))
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-echo "## ratios" | tee -a "$RAW"
-awk -f "$ROOT/bench/ratios.awk" "$RAW" | tee -a "$RAW.ratios"
-cat "$RAW.ratios" >>"$RAW" && rm -f "$RAW.ratios"
+FIGURES=$OUT/figures.txt
+echo "## medians over $ROUNDS rounds, and ratios" | tee "$LOGS/summary.txt"
+awk -v rounds="$ROUNDS" -f "$ROOT/bench/ratios.awk" "$RAW" | tee -a "$LOGS/summary.txt"
+cat "$RAW" "$LOGS/summary.txt" >"$FIGURES"
 
 {
   echo "machine.cpu $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
@@ -72,5 +127,5 @@ cat "$RAW.ratios" >>"$RAW" && rm -f "$RAW.ratios"
   echo "machine.date $(date -u '+%Y-%m-%d %H:%M UTC')"
 } >"$OUT/machine.txt"
 
-bash "$ROOT/bench/make_report.sh" "$RAW" "$OUT/machine.txt" "$OUT"
+bash "$ROOT/bench/make_report.sh" "$FIGURES" "$OUT/machine.txt" "$OUT"
 echo "report: $OUT/REPORT.md"

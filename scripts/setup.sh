@@ -10,7 +10,7 @@ AMD64_PKGS=(
   openjdk-17-jdk-headless junit5
   xvfb xauth xfonts-base x11-xserver-utils qemu-user libgtk-3-0
   libclang-rt-14-dev
-  libhidapi-dev gnuplot-nox
+  libhidapi-dev gnuplot-nox linux-perf git
 )
 I386_PKGS=(
   libc6-dev:i386 libusb-1.0-0-dev:i386 libgtk2.0-dev:i386 libumockdev0:i386

@@ -11,6 +11,8 @@ namespace {
 constexpr std::chrono::seconds kStalled{5};
 // The feeder's pause while the window is full: short against a report's trip.
 constexpr std::chrono::microseconds kPause{20};
+// The gap between reports while latency is measured: a 1000 Hz tablet's.
+constexpr std::chrono::microseconds kReportInterval{1000};
 }
 
 ReportFeeder::ReportFeeder(nsemu::DeviceId device, std::function<std::uint64_t()> taken)
@@ -55,9 +57,12 @@ bool ReportFeeder::stream(std::uint64_t count, std::uint64_t window)
 bool ReportFeeder::pingPong(std::uint64_t count)
 {
     const std::uint64_t end = m_fed + count;
+    auto next = std::chrono::steady_clock::now();
     while (m_fed < end) {
         if (!waitUntilTaken(m_fed) || !nsemu::Emulator::instance().waitForPendingIn(m_device))
             return false;
+        std::this_thread::sleep_until(next);
+        next = std::chrono::steady_clock::now() + kReportInterval;
         feedOne();
     }
     return waitUntilTaken(end);

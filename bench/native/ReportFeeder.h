@@ -21,8 +21,9 @@ public:
     bool stream(std::uint64_t count, std::uint64_t window);
 
     // Feeds `count` reports one at a time, each into an IN transfer the host already
-    // has pending and only once the previous one was taken: the stamp in each report is
-    // the moment its transfer completed.
+    // has pending, only once the previous one was taken and at least a millisecond
+    // after it, as the fastest (1000 Hz) tablets send them: the stamp in each report is
+    // the moment its transfer completed. Back-to-back reports are stream's business.
     bool pingPong(std::uint64_t count);
 
     std::uint64_t fed() const { return m_fed; }

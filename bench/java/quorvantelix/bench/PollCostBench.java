@@ -18,9 +18,11 @@ final class PollCostBench {
     private final long handle;
     private final long device;
     private final BenchRig rig = new BenchRig();
+    private final String name;
     private long sink;
 
-    PollCostBench(NativeUSB usb, long handle, long device) {
+    PollCostBench(NativeUSB usb, long handle, long device, String name) {
+        this.name = name;
         this.usb = usb;
         this.handle = handle;
         this.device = device;
@@ -47,10 +49,10 @@ final class PollCostBench {
         }
         double floor = ReportPathBench.median(empty);
         double poll = ReportPathBench.median(polls);
-        BenchRig.figure("jni.empty_call_ns", floor, "ns", 1);
-        BenchRig.figure("library.poll_empty_ns", poll, "ns", 1);
-        BenchRig.figure("library.poll_with_report_ns", ReportPathBench.median(waiting), "ns", 1);
-        BenchRig.figure("library.poll_empty_over_empty_call", poll / floor, "x", 1);
+        BenchRig.figure(name + ".empty_jni_call_ns", floor, "ns", 1);
+        BenchRig.figure(name + ".poll_empty_ns", poll, "ns", 1);
+        BenchRig.figure(name + ".poll_with_report_ns", ReportPathBench.median(waiting), "ns", 1);
+        BenchRig.figure(name + ".poll_empty_over_empty_call", poll / floor, "x", 1);
         return sink != 42;   // keeps the results alive
     }
 

@@ -24,13 +24,15 @@ final class ReportPathBench {
     private final long device;
     private final Plan plan;
     private final Set<Long> libraryThreads;
+    private final String name;
     private final ByteBuffer takenCounter = ByteBuffer.allocateDirect(8);
     private long taken;
     private long outOfOrder;
     private long[] latencies = new long[0];
     private int latencyCount = -1;   // -1: not recording
 
-    ReportPathBench(NativeUSB usb, long handle, long device, Plan plan, Set<Long> libraryThreads) {
+    ReportPathBench(NativeUSB usb, long handle, long device, Plan plan, Set<Long> libraryThreads, String name) {
+        this.name = name;
         this.usb = usb;
         this.handle = handle;
         this.device = device;
@@ -64,11 +66,11 @@ final class ReportPathBench {
         int measured = latencyCount;
         latencyCount = -1;
 
-        BenchRig.figure("library.throughput", median(rates), "reports/s", 0);
-        BenchRig.figure("library.read_thread_cpu_per_report_us", cpu[0] / 1000.0 / (plan.reportsPerTrial * plan.trials),
+        BenchRig.figure(name + ".throughput", median(rates), "reports/s", 0);
+        BenchRig.figure(name + ".read_thread_cpu_per_report_us", cpu[0] / 1000.0 / (plan.reportsPerTrial * plan.trials),
                 "us", 2);
-        BenchRig.latencies("library", latencies, measured);
-        BenchRig.figure("library.lost", BenchRig.fed(device) - taken + outOfOrder, "reports", 0);
+        BenchRig.latencies(name, latencies, measured);
+        BenchRig.figure(name + ".lost", BenchRig.fed(device) - taken + outOfOrder, "reports", 0);
         return true;
     }
 
