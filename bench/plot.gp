@@ -9,6 +9,7 @@ set style fill solid 0.8 border -1
 set boxwidth 0.9
 set grid ytics
 set yrange [0:*]
+set key top left
 # The last value of each key is its median over the rounds; the readers in a fixed order.
 readers = "before library hidapi libusb"
 pick(suffix) = sprintf("< awk -v s='%s' -v r='%s' '{ v[$1] = $2 } END { n = split(r, a, \" \"); for (i = 1; i <= n; i++) if ((a[i] s) in v) print a[i], v[a[i] s] }' %s", suffix, readers, figures)
