@@ -128,14 +128,14 @@ private:
         USBDevice* device = nullptr;
         libusb_transfer* transfer = nullptr;
         char* buffer = nullptr;   // the report buffer while the read thread owns it
-        int done = 0;             // set by the completion callback (atomic builtins)
+        int bit = 0;              // this slot's mark in m_inCompleted
         bool queued = false;      // the callback gave the buffer to the queue
         bool submitted = false;   // guarded by m_inMutex
     };
     std::mutex m_inMutex;               // guards m_readThreadRunning's clearing and the slots' submitted flags
     InSlot m_inSlots[kInTransfers];
     bool m_inStopping;                  // read thread only: a stop code ended the reading
-    int m_inCompleted;                  // set by any slot's callback (atomic builtins)
+    int m_inCompleted;                  // the slots whose transfer completed, marked by their callbacks (atomic builtins)
     bool m_holdsDefaultContext;
     // The registry's bookkeeping (NativeSupport.cpp): native calls under way on this
     // object, and whether its destroy has begun.

@@ -43,9 +43,11 @@ void logFailure(int received, int result)
 
 void USBDevice::startReadThread()
 {
-    for (InSlot& slot : m_inSlots) {
+    for (int i = 0; i < kInTransfers; i++) {
+        InSlot& slot = m_inSlots[i];
         slot = InSlot();
         slot.device = this;
+        slot.bit = 1 << i;
         slot.transfer = libusb_alloc_transfer(0);
     }
     m_inStopping = false;
@@ -94,16 +96,17 @@ void* USBDevice::readThreadLoop(void* arg)
 // Whichever thread handles libusb's events runs this, often another device's read thread
 // or a control transfer. A report goes into the queue at once, in the order the device
 // sent it, so Java can take it while the read thread is still waking; the read thread
-// does the rest.
+// does the rest. Marking the slot done is the callback's last touch of the device: once
+// the read thread has seen every mark it may end, and the device may be destroyed.
 void LIBUSB_CALL USBDevice::inTransferDone(libusb_transfer* transfer)
 {
     InSlot* slot = static_cast<InSlot*>(transfer->user_data);
+    USBDevice* device = slot->device;
     if (transfer->status == LIBUSB_TRANSFER_COMPLETED && transfer->actual_length > 0) {
-        slot->device->appendReport(slot->buffer);
+        device->appendReport(slot->buffer);
         slot->queued = true;
     }
-    __atomic_store_n(&slot->done, 1, __ATOMIC_RELEASE);
-    __atomic_store_n(&slot->device->m_inCompleted, 1, __ATOMIC_RELEASE);
+    __atomic_fetch_or(&device->m_inCompleted, slot->bit, __ATOMIC_RELEASE);
 }
 
 void USBDevice::appendReport(char* report)
@@ -130,10 +133,10 @@ void USBDevice::readLoop()
     while (pending) {
         while (!__atomic_load_n(&m_inCompleted, __ATOMIC_ACQUIRE))
             libusb_handle_events_completed(nullptr, &m_inCompleted);
-        __atomic_exchange_n(&m_inCompleted, 0, __ATOMIC_ACQ_REL);
+        const int done = __atomic_exchange_n(&m_inCompleted, 0, __ATOMIC_ACQ_REL);
         pending = false;
         for (InSlot& slot : m_inSlots) {
-            if (slot.submitted && __atomic_load_n(&slot.done, __ATOMIC_ACQUIRE))
+            if (slot.submitted && (done & slot.bit) != 0)
                 finishIn(slot);
             pending = slot.submitted || pending;
         }
@@ -149,7 +152,6 @@ bool USBDevice::submitIn(InSlot& slot)
         slot.buffer = new char[length]();
     else
         std::memset(slot.buffer, 0, static_cast<size_t>(length));
-    slot.done = 0;
     slot.queued = false;
     int submitted;
     {
