@@ -64,6 +64,7 @@ if(NS_SANITIZE MATCHES "thread")
 endif()
 
 # The JUnit suites run under the sanitizers: the ones that drive the library's USB,
-# instance, shared memory and hot-plug code from many Java threads.
-set(NS_SANITIZED_JUNIT NativeInstanceTest ConnectAndReadTest SharedMemoryTest HotPlugTest StressTest
-    ExitWhileInUseTest)
+# instance, shared memory and hot-plug code from many Java threads, and the output,
+# control and firmware update paths with their failures.
+set(NS_SANITIZED_JUNIT NativeInstanceTest ConnectAndReadTest OutputTest FirmwareUpdateTest
+    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest)
