@@ -8,6 +8,11 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static quorvantelix.test.SysLog.debug;
 import static quorvantelix.test.SysLog.info;
 
+import java.io.IOException;
+import java.nio.file.DirectoryStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -83,14 +88,42 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
         assertEquals(List.of(), SysLog.drain(), "reading logs nothing");
     }
 
+    /** Wake-ups (context switches) of the read thread, found by its name. */
+    private static long readThreadWakeups() throws IOException {
+        List<Long> found = new ArrayList<>();
+        try (DirectoryStream<Path> tasks = Files.newDirectoryStream(Paths.get("/proc/self/task"))) {
+            for (Path task : tasks) {
+                if (!Files.readString(task.resolve("comm")).trim().equals("ns-usb-read")) {
+                    continue;
+                }
+                long switches = 0;
+                for (String line : Files.readAllLines(task.resolve("status"))) {
+                    if (line.matches("(non)?voluntary_ctxt_switches:.*")) {
+                        switches += Long.parseLong(line.replaceAll("[^0-9]", ""));
+                    }
+                }
+                found.add(switches);
+            }
+        }
+        assertEquals(1, found.size(), "one read thread");
+        return found.get(0);
+    }
+
     @Test
-    void destroyStopsAnIdleReadThreadPromptlyAndClosesTheDevice() {
+    void anIdleReadThreadNeverWakesAndDestroyStopsItPromptly() throws Exception {
         long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
         long h = connect(device);
         assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
         UsbEmulator.feedInput(device, report(2, 1));
         assertTrue(waitForQueued(device));
         SysLog.drain();
+
+        // The second is the measurement window: a thread that polls, or a transfer with a
+        // timeout, wakes many times in it.
+        long before = readThreadWakeups();
+        Thread.sleep(1000);
+        long wakeups = readThreadWakeups() - before;
+        assertTrue(wakeups <= 1, "the idle read thread woke " + wakeups + " times in a second");
 
         long started = System.nanoTime();
         destroy(h);
