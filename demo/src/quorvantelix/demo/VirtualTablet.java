@@ -4,10 +4,10 @@ import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
-import quorvantelix.test.UsbEmulator;
+import quorvantelix.emulator.UsbEmulator;
 
 /**
- * A pen tablet of the USB emulator the tests use (tests/emu): libusb inside the library
+ * A pen tablet of the USB emulator (emulator/): libusb inside the library
  * finds, opens and reads it as if it were plugged in. The JVM runs with umockdev's preload
  * library and starts the emulator before the library first starts libusb.
  */

@@ -25,7 +25,7 @@ import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
-import quorvantelix.test.UsbEmulator;
+import quorvantelix.emulator.UsbEmulator;
 
 /** Opening emulated tablets of each vendor, their start-up, their reports, and closing. */
 class ConnectAndReadTest extends EmulatedUsbSuite {

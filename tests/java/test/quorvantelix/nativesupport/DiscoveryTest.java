@@ -11,7 +11,7 @@ import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
-import quorvantelix.test.UsbEmulator;
+import quorvantelix.emulator.UsbEmulator;
 
 /** Discovery of emulated devices, and the lookups by device path string. */
 class DiscoveryTest extends EmulatedUsbSuite {

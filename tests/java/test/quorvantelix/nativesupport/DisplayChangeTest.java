@@ -14,7 +14,7 @@ import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
-import quorvantelix.dm.DeviceDiscoveryService;
+import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
 
@@ -34,9 +34,9 @@ class DisplayChangeTest extends SubscriptionSuite {
         assertEquals(caught, NotifyRig.signalMask("SigCgt", SIGPIPE), "SIGPIPE is left as the JVM set it");
 
         resizeTo(1024, 768);
-        assertTrue(DeviceDiscoveryService.awaitDisplayCalls(1, 10_000));
+        assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
         resizeTo(800, 600);
-        assertTrue(DeviceDiscoveryService.awaitDisplayCalls(2, 10_000));
+        assertTrue(Callbacks.awaitDisplayCalls(2, 10_000));
         assertTrue(SysLog.await(DISPLAY_DETACHED, 2, 5000));
         List<String> lines = SysLog.drain();
         assertEquals(2, lines.stream().filter(NotifyRig.ENTERED::equals).count(), lines.toString());
@@ -50,7 +50,7 @@ class DisplayChangeTest extends SubscriptionSuite {
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
         resizeTo(1024, 768);
-        assertFalse(DeviceDiscoveryService.awaitDisplayCalls(3, 1000), "no call after unsubscribe");
+        assertFalse(Callbacks.awaitDisplayCalls(3, 1000), "no call after unsubscribe");
     }
 
     @Test
@@ -71,12 +71,12 @@ class DisplayChangeTest extends SubscriptionSuite {
         usb.subscribeUSBChangeEvents();
         assertTrue(SysLog.await(CALLBACK_CREATED, 20_000));
         resizeTo(1280, 1024);
-        assertTrue(DeviceDiscoveryService.awaitDisplayCalls(1, 10_000));
+        assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
         assertTrue(SysLog.await(DISPLAY_DETACHED, 5000));
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
         assertEquals(1, SysLog.drain().stream().filter(CALLED::equals).count(), "one handler, from this subscription only");
-        assertEquals(1, DeviceDiscoveryService.displayCalls().size());
+        assertEquals(1, Callbacks.displayCalls().size());
     }
 
     private void cycle(boolean waitForLoop) {

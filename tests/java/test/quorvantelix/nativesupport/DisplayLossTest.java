@@ -5,7 +5,7 @@ import static quorvantelix.test.SysLog.info;
 
 import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.Test;
-import quorvantelix.dm.DeviceDiscoveryService;
+import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
 
@@ -34,7 +34,7 @@ class DisplayLossTest {
             usb.subscribeUSBChangeEvents();
             assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, 20_000), "a later subscription finds the display");
             NotifyRig.resizeScreen(DISPLAY, 800, 600);
-            assertTrue(DeviceDiscoveryService.awaitDisplayCalls(1, 10_000));
+            assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
 
             xvfb.destroyForcibly().waitFor();
             assertTrue(SysLog.await(info(DISPLAY_NS + "the connection to the X server was lost. "

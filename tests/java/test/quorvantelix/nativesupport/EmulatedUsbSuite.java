@@ -10,7 +10,7 @@ import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.BeforeEach;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
-import quorvantelix.test.UsbEmulator;
+import quorvantelix.emulator.UsbEmulator;
 
 /**
  * What the suites on emulated devices share: the emulator and the log capture for the whole

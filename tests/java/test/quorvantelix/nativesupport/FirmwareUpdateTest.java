@@ -22,7 +22,7 @@ import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
-import quorvantelix.test.UsbEmulator;
+import quorvantelix.emulator.UsbEmulator;
 
 /**
  * Firmware updates driven the way the device manager drives them: DFU requests through the

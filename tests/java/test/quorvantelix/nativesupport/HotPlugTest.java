@@ -17,7 +17,7 @@ import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
-import quorvantelix.dm.DeviceDiscoveryService;
+import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
 
@@ -47,8 +47,8 @@ class HotPlugTest extends SubscriptionSuite {
             NotifyRig.touch(e);
             NotifyRig.remove(e);
         }
-        assertTrue(DeviceDiscoveryService.awaitHotPlugCalls(1, 3000 + SLACK_MS));
-        long first = DeviceDiscoveryService.hotPlugCalls().get(0);
+        assertTrue(Callbacks.awaitHotPlugCalls(1, 3000 + SLACK_MS));
+        long first = Callbacks.hotPlugCalls().get(0);
         long after = TimeUnit.NANOSECONDS.toMillis(first - subscribed);
         assertTrue(after >= 1990 && after <= 3000 + SLACK_MS, "first call " + after + " ms after subscribing");
         assertTrue(SysLog.await(DETACHED + attachedEnv(), 5000));
@@ -72,11 +72,11 @@ class HotPlugTest extends SubscriptionSuite {
         assertEquals(List.of(hotPlug.get(12).replace(ATTACHED, DETACHED)), hotPlug.subList(13, hotPlug.size()));
 
         // Whatever the burst left counted, no second call comes in the quiet interval.
-        assertFalse(DeviceDiscoveryService.awaitHotPlugCalls(2, NotifyRig.millisUntilSecond(callEnded + 3) + 300));
+        assertFalse(Callbacks.awaitHotPlugCalls(2, NotifyRig.millisUntilSecond(callEnded + 3) + 300));
         long lone = System.nanoTime();
         NotifyRig.touch("lone");
-        assertTrue(DeviceDiscoveryService.awaitHotPlugCalls(2, SLACK_MS), "after a quiet spell a change is passed on at once");
-        long late = TimeUnit.NANOSECONDS.toMillis(DeviceDiscoveryService.hotPlugCalls().get(1) - lone);
+        assertTrue(Callbacks.awaitHotPlugCalls(2, SLACK_MS), "after a quiet spell a change is passed on at once");
+        long late = TimeUnit.NANOSECONDS.toMillis(Callbacks.hotPlugCalls().get(1) - lone);
         assertTrue(late < SLACK_MS, late + " ms");
         assertTrue(SysLog.await(DETACHED + attachedEnv(), 5000));
 
@@ -84,7 +84,7 @@ class HotPlugTest extends SubscriptionSuite {
         SysLog.drain();
         NotifyRig.remove("lone");
         assertFalse(SysLog.await(sig, 500), "the directory is no longer watched");
-        assertEquals(2, DeviceDiscoveryService.hotPlugCalls().size());
+        assertEquals(2, Callbacks.hotPlugCalls().size());
         assertFalse(NotifyRig.descriptors().containsValue(UDEV_DB.toString()), "the watch descriptor is closed");
     }
 
@@ -98,7 +98,7 @@ class HotPlugTest extends SubscriptionSuite {
             long subscribed = NotifyRig.epochSecond();
             Files.createDirectories(UDEV_DB);
             NotifyRig.touch("unwatched");
-            assertFalse(DeviceDiscoveryService.awaitHotPlugCalls(1, NotifyRig.millisUntilSecond(subscribed + 4)));
+            assertFalse(Callbacks.awaitHotPlugCalls(1, NotifyRig.millisUntilSecond(subscribed + 4)));
             assertTrue(NotifyRig.linesStartingWith(SysLog.peek(), "6 NATIVESUPPORT: sig= ").isEmpty());
             usb.unsubscribeUSBChangeEvents();
             NotifyRig.awaitLibraryThreadsEnded();

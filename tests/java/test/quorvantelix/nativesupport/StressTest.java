@@ -27,11 +27,11 @@ import java.util.stream.Stream;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import quorvantelix.dm.DeviceDiscoveryService;
+import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.dm.deviceapi.SharedMemoryNativeInterface;
 import quorvantelix.test.SysLog;
-import quorvantelix.test.UsbEmulator;
+import quorvantelix.emulator.UsbEmulator;
 
 /**
  * Many Java threads at once drive the library for a bounded time: they create, connect, read,
@@ -419,11 +419,11 @@ class StressTest {
 
     private void subscribeAndUnsubscribe() throws Exception {
         for (int n = 0; running(); n++) {
-            int calls = DeviceDiscoveryService.hotPlugCalls().size();
+            int calls = Callbacks.hotPlugCalls().size();
             usb.subscribeUSBChangeEvents();
             NotifyRig.touch("stress-" + n);
             NotifyRig.remove("stress-" + n);
-            DeviceDiscoveryService.awaitHotPlugCalls(calls + 1, 4000);
+            Callbacks.awaitHotPlugCalls(calls + 1, 4000);
             usb.unsubscribeUSBChangeEvents();
         }
     }

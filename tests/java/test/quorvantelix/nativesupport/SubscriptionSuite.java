@@ -6,7 +6,7 @@ import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.BeforeEach;
-import quorvantelix.dm.DeviceDiscoveryService;
+import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
 
@@ -30,7 +30,7 @@ abstract class SubscriptionSuite {
     @BeforeEach
     void forgetEarlier() {
         SysLog.drain();
-        DeviceDiscoveryService.reset();
+        Callbacks.reset();
     }
 
     @AfterEach

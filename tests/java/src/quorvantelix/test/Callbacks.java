@@ -1,39 +1,53 @@
-package quorvantelix.dm;
+package quorvantelix.test;
 
 import java.util.ArrayList;
 import java.util.List;
+import quorvantelix.dm.DeviceDiscoveryService;
 
-/**
- * Stand-in for the device manager's DeviceDiscoveryService: the library calls its two
- * static methods. This one records when each call came, for the tests to look at.
- */
-public class DeviceDiscoveryService {
+/** Records when the library's calls of DeviceDiscoveryService came, for the suites to look at. */
+public final class Callbacks implements DeviceDiscoveryService.Listener {
     private static final List<Long> hotPlugCalls = new ArrayList<>();
     private static final List<Long> displayCalls = new ArrayList<>();
 
-    public static void handleUSBHotPlugEvent() {
-        synchronized (hotPlugCalls) {
-            hotPlugCalls.add(System.nanoTime());
-            hotPlugCalls.notifyAll();
-        }
+    static {
+        DeviceDiscoveryService.setListener(new Callbacks());
     }
 
-    public static void handleDisplayChangedEvent() {
-        synchronized (displayCalls) {
-            displayCalls.add(System.nanoTime());
-            displayCalls.notifyAll();
+    private Callbacks() {
+    }
+
+    @Override
+    public void usbDevicesChanged() {
+        record(hotPlugCalls);
+    }
+
+    @Override
+    public void displayChanged() {
+        record(displayCalls);
+    }
+
+    private static void record(List<Long> calls) {
+        synchronized (calls) {
+            calls.add(System.nanoTime());
+            calls.notifyAll();
         }
     }
 
     public static List<Long> hotPlugCalls() {
-        synchronized (hotPlugCalls) {
-            return new ArrayList<>(hotPlugCalls);
-        }
+        return copy(hotPlugCalls);
     }
 
     public static List<Long> displayCalls() {
+        return copy(displayCalls);
+    }
+
+    /** Forgets the calls so far; also makes sure the recorder is listening. */
+    public static void reset() {
+        synchronized (hotPlugCalls) {
+            hotPlugCalls.clear();
+        }
         synchronized (displayCalls) {
-            return new ArrayList<>(displayCalls);
+            displayCalls.clear();
         }
     }
 
@@ -46,12 +60,9 @@ public class DeviceDiscoveryService {
         return await(displayCalls, count, timeoutMillis);
     }
 
-    public static void reset() {
-        synchronized (hotPlugCalls) {
-            hotPlugCalls.clear();
-        }
-        synchronized (displayCalls) {
-            displayCalls.clear();
+    private static List<Long> copy(List<Long> calls) {
+        synchronized (calls) {
+            return new ArrayList<>(calls);
         }
     }
 

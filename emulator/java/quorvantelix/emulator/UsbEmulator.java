@@ -1,4 +1,4 @@
-package quorvantelix.test;
+package quorvantelix.emulator;
 
 /**
  * Test-side USB device emulator: plugs emulated pen tablets and other USB
@@ -7,7 +7,7 @@ package quorvantelix.test;
  *
  * <p>The JVM must run with libumockdev-preload.so.0 in LD_PRELOAD, and
  * {@link #start()} (or any plug) must run before libNativeSupport.so
- * initialises libusb. The native side is libNativeSupportTestSupport.so,
+ * initialises libusb. The native side is libNativeSupportEmulator.so,
  * loaded from the system property {@code nsemu.library} (a full path) if
  * set, else through {@code System.loadLibrary}.
  *
@@ -35,7 +35,7 @@ public final class UsbEmulator {
         if (path != null) {
             System.load(path);
         } else {
-            System.loadLibrary("NativeSupportTestSupport");
+            System.loadLibrary("NativeSupportEmulator");
         }
     }
 

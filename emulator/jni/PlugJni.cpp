@@ -1,4 +1,4 @@
-// quorvantelix.test.UsbEmulator: starting the emulator, plugging and
+// quorvantelix.emulator.UsbEmulator: starting the emulator, plugging and
 // unplugging devices.
 #include <jni.h>
 
@@ -33,22 +33,22 @@ std::uint8_t u8(jint value)
 
 extern "C" {
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_start(JNIEnv* env, jclass)
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_start(JNIEnv* env, jclass)
 {
     guarded(env, 0, [] { Emulator::instance(); return 0; });
 }
 
-JNIEXPORT jstring JNICALL Java_quorvantelix_test_UsbEmulator_rootDir(JNIEnv* env, jclass)
+JNIEXPORT jstring JNICALL Java_quorvantelix_emulator_UsbEmulator_rootDir(JNIEnv* env, jclass)
 {
     return guarded<jstring>(env, nullptr, [env] { return env->NewStringUTF(Emulator::instance().rootDir().c_str()); });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_quorvantelix_test_UsbEmulator_models(JNIEnv* env, jclass)
+JNIEXPORT jobjectArray JNICALL Java_quorvantelix_emulator_UsbEmulator_models(JNIEnv* env, jclass)
 {
     return nsemu::jni::toJava(env, nsemu::models::names());
 }
 
-JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_plugModel(JNIEnv* env, jclass, jstring name, jint bus,
+JNIEXPORT jlong JNICALL Java_quorvantelix_emulator_UsbEmulator_plugModel(JNIEnv* env, jclass, jstring name, jint bus,
                                                                     jint address)
 {
     return guarded<jlong>(env, 0, [&] {
@@ -59,7 +59,7 @@ JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_plugModel(JNIEnv* env
     });
 }
 
-JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_plugTablet(JNIEnv* env, jclass, jint vendorId,
+JNIEXPORT jlong JNICALL Java_quorvantelix_emulator_UsbEmulator_plugTablet(JNIEnv* env, jclass, jint vendorId,
                                                                      jint productId, jint bus, jint address)
 {
     return guarded<jlong>(env, 0, [&] {
@@ -67,7 +67,7 @@ JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_plugTablet(JNIEnv* en
     });
 }
 
-JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_plug(
+JNIEXPORT jlong JNICALL Java_quorvantelix_emulator_UsbEmulator_plug(
     JNIEnv* env, jclass, jint bus, jint address, jint vendorId, jint productId, jint deviceClass,
     jint deviceSubClass, jint bcdDevice, jbyteArray reportDescriptor, jint inPacketSize, jint outEndpoint,
     jint outPacketSize, jstring manufacturer, jstring product, jstring serial, jstring interfaceString,
@@ -95,27 +95,27 @@ JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_plug(
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_unplug(JNIEnv* env, jclass, jlong device)
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_unplug(JNIEnv* env, jclass, jlong device)
 {
     guarded(env, 0, [&] { Emulator::instance().unplug(device); return 0; });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_unplugAll(JNIEnv* env, jclass)
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_unplugAll(JNIEnv* env, jclass)
 {
     guarded(env, 0, [] { Emulator::instance().unplugAll(); return 0; });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_isPlugged(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_isPlugged(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jboolean>(env, JNI_FALSE, [&] { return Emulator::instance().isPlugged(device); });
 }
 
-JNIEXPORT jstring JNICALL Java_quorvantelix_test_UsbEmulator_path(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jstring JNICALL Java_quorvantelix_emulator_UsbEmulator_path(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jstring>(env, nullptr, [&] { return env->NewStringUTF(Emulator::instance().path(device).c_str()); });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_feedInput(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_feedInput(JNIEnv* env, jclass, jlong device,
                                                                    jbyteArray report)
 {
     guarded(env, 0, [&] { Emulator::instance().feedInput(device, nsemu::jni::toBytes(env, report)); return 0; });

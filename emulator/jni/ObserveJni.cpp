@@ -1,4 +1,4 @@
-// quorvantelix.test.UsbEmulator: what devices received, and waits on
+// quorvantelix.emulator.UsbEmulator: what devices received, and waits on
 // their state.
 #include <jni.h>
 
@@ -27,7 +27,7 @@ jboolean waitFor(JNIEnv* env, jlong device, jlong timeoutMillis, Pred pred)
 
 extern "C" {
 
-JNIEXPORT jobjectArray JNICALL Java_quorvantelix_test_UsbEmulator_records(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jobjectArray JNICALL Java_quorvantelix_emulator_UsbEmulator_records(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jobjectArray>(env, nullptr, [&] {
         std::vector<std::string> lines;
@@ -37,7 +37,7 @@ JNIEXPORT jobjectArray JNICALL Java_quorvantelix_test_UsbEmulator_records(JNIEnv
     });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_quorvantelix_test_UsbEmulator_outReports(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jobjectArray JNICALL Java_quorvantelix_emulator_UsbEmulator_outReports(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jobjectArray>(env, nullptr, [&] {
         std::vector<std::vector<std::uint8_t>> reports;
@@ -49,19 +49,19 @@ JNIEXPORT jobjectArray JNICALL Java_quorvantelix_test_UsbEmulator_outReports(JNI
     });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_kernelDriverBound(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_kernelDriverBound(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jboolean>(env, JNI_FALSE, [&] { return Emulator::instance().status(device).kernelDriverBound; });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForPendingIn(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForPendingIn(JNIEnv* env, jclass, jlong device,
                                                                               jlong timeoutMillis)
 {
     return waitFor(env, device, timeoutMillis, [](const DeviceStatus& s) { return s.pendingIn > 0; });
 }
 
 // The host has reaped every fed report and waits again with `pendingIn` IN transfers.
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForInputTaken(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForInputTaken(JNIEnv* env, jclass, jlong device,
                                                                                jint pendingIn, jlong timeoutMillis)
 {
     const std::size_t count = static_cast<std::size_t>(std::max<jint>(pendingIn, 1));
@@ -70,35 +70,35 @@ JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForInputTaken(
     });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForRecords(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForRecords(JNIEnv* env, jclass, jlong device,
                                                                             jint count, jlong timeoutMillis)
 {
     const std::size_t n = count < 0 ? 0 : static_cast<std::size_t>(count);
     return waitFor(env, device, timeoutMillis, [n](const DeviceStatus& s) { return s.records >= n; });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForDiscards(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForDiscards(JNIEnv* env, jclass, jlong device,
                                                                              jint count, jlong timeoutMillis)
 {
     const std::size_t n = count < 0 ? 0 : static_cast<std::size_t>(count);
     return waitFor(env, device, timeoutMillis, [n](const DeviceStatus& s) { return s.discards >= n; });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForClients(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForClients(JNIEnv* env, jclass, jlong device,
                                                                             jint count, jlong timeoutMillis)
 {
     const std::size_t n = count < 0 ? 0 : static_cast<std::size_t>(count);
     return waitFor(env, device, timeoutMillis, [n](const DeviceStatus& s) { return s.clients == n; });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForClaimed(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForClaimed(JNIEnv* env, jclass, jlong device,
                                                                             jboolean claimed, jlong timeoutMillis)
 {
     const bool wanted = claimed;
     return waitFor(env, device, timeoutMillis, [wanted](const DeviceStatus& s) { return s.claimed == wanted; });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_UsbEmulator_waitForKernelDriver(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForKernelDriver(JNIEnv* env, jclass, jlong device,
                                                                                  jboolean bound, jlong timeoutMillis)
 {
     const bool wanted = bound;

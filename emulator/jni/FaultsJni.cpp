@@ -1,4 +1,4 @@
-// quorvantelix.test.UsbEmulator: injected faults and model settings.
+// quorvantelix.emulator.UsbEmulator: injected faults and model settings.
 #include <jni.h>
 
 #include <stdexcept>
@@ -33,14 +33,14 @@ std::uint8_t endpointOf(jint endpoint)
 
 extern "C" {
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_stallRequest(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_stallRequest(JNIEnv* env, jclass, jlong device,
                                                                       jint type, jint request, jint value,
                                                                       jint times)
 {
     guarded(env, 0, [&] { Emulator::instance().stallRequest(device, match(type, request, value), times); return 0; });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_failRequest(JNIEnv* env, jclass, jlong device, jint type,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_failRequest(JNIEnv* env, jclass, jlong device, jint type,
                                                                      jint request, jint value, jint status,
                                                                      jint times)
 {
@@ -50,30 +50,30 @@ JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_failRequest(JNIEnv* en
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_hangRequest(JNIEnv* env, jclass, jlong device, jint type,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_hangRequest(JNIEnv* env, jclass, jlong device, jint type,
                                                                      jint request, jint value, jint times)
 {
     guarded(env, 0, [&] { Emulator::instance().hangRequest(device, match(type, request, value), times); return 0; });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_failEndpoint(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_failEndpoint(JNIEnv* env, jclass, jlong device,
                                                                       jint endpoint, jint status, jint times)
 {
     guarded(env, 0, [&] { Emulator::instance().failEndpoint(device, endpointOf(endpoint), status, times); return 0; });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_hangEndpoint(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_hangEndpoint(JNIEnv* env, jclass, jlong device,
                                                                       jint endpoint, jint times)
 {
     guarded(env, 0, [&] { Emulator::instance().hangEndpoint(device, endpointOf(endpoint), times); return 0; });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_clearFaults(JNIEnv* env, jclass, jlong device)
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_clearFaults(JNIEnv* env, jclass, jlong device)
 {
     guarded(env, 0, [&] { Emulator::instance().clearFaults(device); return 0; });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_setFeatureAnswer(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_setFeatureAnswer(JNIEnv* env, jclass, jlong device,
                                                                           jbyteArray command, jint value)
 {
     guarded(env, 0, [&] {

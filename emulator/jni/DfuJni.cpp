@@ -1,4 +1,4 @@
-// quorvantelix.test.UsbEmulator: DFU-capable devices, their re-enumeration
+// quorvantelix.emulator.UsbEmulator: DFU-capable devices, their re-enumeration
 // and the firmware image they received.
 #include <jni.h>
 
@@ -28,18 +28,18 @@ std::shared_ptr<DfuResponder> dfuOf(jlong device)
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL Java_quorvantelix_test_UsbEmulator_waitForSuccessor(JNIEnv* env, jclass, jlong device,
+JNIEXPORT jlong JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForSuccessor(JNIEnv* env, jclass, jlong device,
                                                                            jlong timeoutMillis)
 {
     return guarded<jlong>(env, 0, [&] { return Emulator::instance().waitForSuccessor(device, Millis(timeoutMillis)); });
 }
 
-JNIEXPORT jint JNICALL Java_quorvantelix_test_UsbEmulator_dfuState(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jint JNICALL Java_quorvantelix_emulator_UsbEmulator_dfuState(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jint>(env, -1, [&] { return static_cast<jint>(dfuOf(device)->state()); });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_setDfuPollTimeouts(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_setDfuPollTimeouts(JNIEnv* env, jclass, jlong device,
                                                                              jint downloadMillis,
                                                                              jint manifestMillis)
 {
@@ -51,7 +51,7 @@ JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_setDfuPollTimeouts(JNI
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_failDfuDownload(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_failDfuDownload(JNIEnv* env, jclass, jlong device,
                                                                           jint nth, jint bStatus)
 {
     guarded(env, 0, [&] {
@@ -62,7 +62,7 @@ JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_failDfuDownload(JNIEnv
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_setDfuStatusLength(JNIEnv* env, jclass, jlong device,
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_setDfuStatusLength(JNIEnv* env, jclass, jlong device,
                                                                              jint length)
 {
     guarded(env, 0, [&] {
@@ -73,19 +73,19 @@ JNIEXPORT void JNICALL Java_quorvantelix_test_UsbEmulator_setDfuStatusLength(JNI
     });
 }
 
-JNIEXPORT jbyteArray JNICALL Java_quorvantelix_test_UsbEmulator_dfuReceived(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jbyteArray JNICALL Java_quorvantelix_emulator_UsbEmulator_dfuReceived(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jbyteArray>(env, nullptr, [&] { return nsemu::jni::toJava(env, dfuOf(device)->image()->received()); });
 }
 
-JNIEXPORT jbyteArray JNICALL Java_quorvantelix_test_UsbEmulator_dfuManifestedImage(JNIEnv* env, jclass,
+JNIEXPORT jbyteArray JNICALL Java_quorvantelix_emulator_UsbEmulator_dfuManifestedImage(JNIEnv* env, jclass,
                                                                                    jlong device)
 {
     return guarded<jbyteArray>(env, nullptr,
                                [&] { return nsemu::jni::toJava(env, dfuOf(device)->image()->manifested()); });
 }
 
-JNIEXPORT jint JNICALL Java_quorvantelix_test_UsbEmulator_dfuManifestations(JNIEnv* env, jclass, jlong device)
+JNIEXPORT jint JNICALL Java_quorvantelix_emulator_UsbEmulator_dfuManifestations(JNIEnv* env, jclass, jlong device)
 {
     return guarded<jint>(env, -1, [&] { return static_cast<jint>(dfuOf(device)->image()->manifestations()); });
 }
