@@ -82,6 +82,8 @@ int Device::submitEndpoint(ClientId client, const UrbSubmission& submission)
         return ENOENT;
     if (int err = checkInterface(client, 0))
         return err;
+    if (auto rejection = m_faults.takeRejection(submission.endpoint))
+        return rejection->status;
     Urb urb{client, submission, 0, {}, 0, false};
     if (submission.endpoint & 0x80)
         runIn(std::move(urb));

@@ -266,6 +266,11 @@ void Emulator::hangEndpoint(DeviceId id, std::uint8_t endpoint, int times)
     device(id)->addFault(endpointFault(endpoint, Fault::Action::Hang, 0, times));
 }
 
+void Emulator::rejectEndpoint(DeviceId id, std::uint8_t endpoint, int error, int times)
+{
+    device(id)->addFault(endpointFault(endpoint, Fault::Action::Reject, error, times));
+}
+
 void Emulator::clearFaults(DeviceId id)
 {
     device(id)->clearFaults();

@@ -78,6 +78,8 @@ public:
     // status, or (OUT) are never accepted until discarded.
     void failEndpoint(DeviceId id, std::uint8_t endpoint, int status, int times = 1);
     void hangEndpoint(DeviceId id, std::uint8_t endpoint, int times = kAlways);
+    // The next submissions on the endpoint are refused with errno (e.g. ENOMEM).
+    void rejectEndpoint(DeviceId id, std::uint8_t endpoint, int error, int times = 1);
     void clearFaults(DeviceId id);
 
     std::vector<Record> records(DeviceId id);

@@ -38,7 +38,16 @@ std::optional<Fault> FaultList::takeForRequest(const SetupPacket& setup)
 
 std::optional<Fault> FaultList::takeForEndpoint(std::uint8_t endpoint)
 {
-    return take([&](const Fault& f) { return f.target == Fault::Target::Endpoint && f.endpoint == endpoint; });
+    return take([&](const Fault& f) {
+        return f.target == Fault::Target::Endpoint && f.endpoint == endpoint && f.action != Fault::Action::Reject;
+    });
+}
+
+std::optional<Fault> FaultList::takeRejection(std::uint8_t endpoint)
+{
+    return take([&](const Fault& f) {
+        return f.target == Fault::Target::Endpoint && f.endpoint == endpoint && f.action == Fault::Action::Reject;
+    });
 }
 
 }  // namespace nsemu

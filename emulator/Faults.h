@@ -22,7 +22,9 @@ struct RequestMatch {
 };
 
 struct Fault {
-    enum class Action { Fail, Hang };
+    // Fail: the URB completes with `status`; Hang: it is never answered; Reject: its
+    // submission fails with the errno `status` (as usbfs refuses one when out of memory).
+    enum class Action { Fail, Hang, Reject };
     enum class Target { Request, Endpoint };
 
     Target target = Target::Request;
@@ -40,6 +42,7 @@ public:
     void clear() { m_faults.clear(); }
     std::optional<Fault> takeForRequest(const SetupPacket& setup);
     std::optional<Fault> takeForEndpoint(std::uint8_t endpoint);
+    std::optional<Fault> takeRejection(std::uint8_t endpoint);
 
 private:
     template <typename Pred>

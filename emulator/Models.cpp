@@ -60,6 +60,12 @@ const std::vector<std::pair<std::string, Factory>>& catalogue()
         {"tablet-dfu", dfuCapableTablet},
         {"dfu", [](int b, int a) { return dfu(false, b, a); }},
         {"dfu-vornique", [](int b, int a) { return dfu(true, b, a); }},
+        {"dfu-vornique-5750",
+         [](int b, int a) {
+             DeviceDescription s = dfu(true, b, a);
+             s.idProduct = 0x5750;
+             return s;
+         }},
         {"unsupported", unsupported},
         {"kernel-driver", [](int b, int a) { return withKernelDriver(tablet(0x5543, 0x0064, b, a)); }},
     };

@@ -68,6 +68,12 @@ JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_hangEndpoint(JNIEn
     guarded(env, 0, [&] { Emulator::instance().hangEndpoint(device, endpointOf(endpoint), times); return 0; });
 }
 
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_rejectEndpoint(JNIEnv* env, jclass, jlong device,
+                                                                        jint endpoint, jint error, jint times)
+{
+    guarded(env, 0, [&] { Emulator::instance().rejectEndpoint(device, endpointOf(endpoint), error, times); return 0; });
+}
+
 JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_clearFaults(JNIEnv* env, jclass, jlong device)
 {
     guarded(env, 0, [&] { Emulator::instance().clearFaults(device); return 0; });

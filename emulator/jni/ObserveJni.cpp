@@ -84,6 +84,13 @@ JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForDiscard
     return waitFor(env, device, timeoutMillis, [n](const DeviceStatus& s) { return s.discards >= n; });
 }
 
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForHung(JNIEnv* env, jclass, jlong device,
+                                                                         jint count, jlong timeoutMillis)
+{
+    const std::size_t n = count < 0 ? 0 : static_cast<std::size_t>(count);
+    return waitFor(env, device, timeoutMillis, [n](const DeviceStatus& s) { return s.hung >= n; });
+}
+
 JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForClients(JNIEnv* env, jclass, jlong device,
                                                                             jint count, jlong timeoutMillis)
 {

@@ -22,6 +22,7 @@ public final class UsbEmulator {
     public static final int ANY = -1;
 
     /** errno values; URB statuses are their negatives, e.g. -EPROTO. */
+    public static final int ENOMEM = 12;
     public static final int ENODEV = 19;
     public static final int EPIPE = 32;
     public static final int EPROTO = 71;
@@ -51,7 +52,8 @@ public final class UsbEmulator {
     /**
      * Names accepted by {@link #plugModel}: digitizer, tablet-078c,
      * tablet-078c-out2, tablet-0483, tablet-08ca, tablet-5543, tablet-172f,
-     * tablet-040a, tablet-dfu, dfu, dfu-vornique, unsupported, kernel-driver.
+     * tablet-040a, tablet-dfu, dfu, dfu-vornique, dfu-vornique-5750 (vendor 0x0483
+     * in DFU mode with a product other than 0xdf11), unsupported, kernel-driver.
      * tablet-dfu (0x078c:0x0600) answers DFU_DETACH by leaving the bus and
      * coming back as dfu-vornique at a new address (see {@link #waitForSuccessor}).
      */
@@ -101,6 +103,9 @@ public final class UsbEmulator {
     /** The endpoint never accepts: transfers stay pending until the host gives up. */
     public static native void hangEndpoint(long device, int endpoint, int times);
 
+    /** The next submissions on endpoint are refused with errno (e.g. ENOMEM): the host's submit fails. */
+    public static native void rejectEndpoint(long device, int endpoint, int errno, int times);
+
     public static native void clearFaults(long device);
 
     /** For 0x08ca/0x172f tablets: the GET_REPORT value after the 3-byte command. */
@@ -130,6 +135,9 @@ public final class UsbEmulator {
     public static native boolean waitForRecords(long device, int count, long timeoutMillis);
 
     public static native boolean waitForDiscards(long device, int count, long timeoutMillis);
+
+    /** Waits until at least count requests or transfers are held back by a hang fault. */
+    public static native boolean waitForHung(long device, int count, long timeoutMillis);
 
     /** Waits until exactly count file descriptors have the device open. */
     public static native boolean waitForClients(long device, int count, long timeoutMillis);
