@@ -1,9 +1,15 @@
 #pragma once
+// Small pieces every JNI entry point uses: JNI resources held for one scope, the copies of
+// Java arrays and strings, and the guard that keeps C++ exceptions out of the JVM.
 #include <jni.h>
+#include <syslog.h>
 
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <vector>
+
+namespace nativesupport {
 
 // The modified UTF-8 characters of a Java string, held for one scope.
 class ScopedUtfChars {
@@ -26,9 +32,29 @@ private:
     const char* m_chars;
 };
 
+// A JNI local reference, deleted when the scope ends.
+template <typename T>
+class ScopedLocalRef {
+public:
+    ScopedLocalRef(JNIEnv* env, T ref) : m_env(env), m_ref(ref) {}
+    ~ScopedLocalRef()
+    {
+        if (m_ref != nullptr)
+            m_env->DeleteLocalRef(m_ref);
+    }
+    ScopedLocalRef(const ScopedLocalRef&) = delete;
+    ScopedLocalRef& operator=(const ScopedLocalRef&) = delete;
+
+    T get() const { return m_ref; }
+
+private:
+    JNIEnv* m_env;
+    T m_ref;
+};
+
 // Command bytes from a Java char array: the low 8 bits of each of the first `count`
-// chars. Positions the array does not have (a shorter or null array) stay zero, so a
-// short array is never read past its end.
+// chars. Positions the array does not have (a shorter array) stay zero, so a short array
+// is never read past its end. Callers refuse a null array before they get here.
 inline std::vector<char> lowBytesOf(JNIEnv* env, jcharArray array, int count)
 {
     std::vector<char> bytes(static_cast<size_t>(std::max(count, 0)), 0);
@@ -62,3 +88,21 @@ inline jstring newString(JNIEnv* env, const std::string& s)
 {
     return env->NewStringUTF(s.c_str());
 }
+
+// Runs the work of one entry point. A C++ exception (std::bad_alloc above all) must never
+// unwind into the JVM: it is logged with the entry point's name and the entry point gives
+// its failure result. `prefix` is the line prefix of the entry point's subsystem.
+template <typename Result, typename Work>
+Result guarded(const char* prefix, const char* method, Result failure, Work&& work) noexcept
+{
+    try {
+        return work();
+    } catch (const std::exception& e) {
+        syslog(LOG_DEBUG, "%s%s() failed: %s", prefix, method, e.what());
+    } catch (...) {
+        syslog(LOG_DEBUG, "%s%s() failed: an unknown exception", prefix, method);
+    }
+    return failure;
+}
+
+} // namespace nativesupport

@@ -1,21 +1,23 @@
-// Display change notification: a display thread running a GTK+ 2 main loop that calls
-// handleDisplayChangedEvent whenever the default screen changes its size.
+// Display change notification: a display thread running a GLib main loop for GDK, the
+// drawing kit of GTK+ 2, that calls handleDisplayChangedEvent whenever the default screen
+// changes its size.
 //
 // The library lives in someone else's JVM, so the display thread takes care that GTK
 // never takes the process down or changes it behind the JVM's back:
-// - GTK+ 2 is loaded only here, when the thread first needs it, and not at all when
+// - GDK 2 is loaded only here, when the thread first needs it, and not at all when
 //   GTK+ 3 (or 4) is already in the process: two GTK versions cannot share one process;
-// - gtk_init_check instead of gtk_init, which ends the process when there is no display;
+// - only GDK is initialised (gdk_init_check): GTK's own initialisation would set the
+//   process's SIGPIPE disposition to "ignore", a handler the JVM owns and checks, and the
+//   locale; GDK touches neither, and a screen's size changes need nothing else;
+// - gdk_init_check fails where gtk_init would end the process: when there is no display;
 // - an X I/O error handler that lets the loop end instead of exiting when the X server
 //   goes away;
-// - the locale and the SIGPIPE disposition stay as the JVM set them;
-// - one display thread uses GTK at a time, and each removes its handler and window when
-//   its loop ends, so every subscription starts from the same state.
+// - one display thread uses GDK at a time, and each removes its handler when its loop
+//   ends, so every subscription starts from the same state.
 #include "Notifications.h"
 
 #include <dlfcn.h>
 #include <gdk/gdkx.h>
-#include <gtk/gtk.h>
 #include <syslog.h>
 
 #include <mutex>
@@ -24,17 +26,15 @@
 namespace {
 const char* const kDiscoveryClass = "quorvantelix/dm/DeviceDiscoveryService";
 
-// The GTK+ 2, GDK, GLib and Xlib functions the display thread uses, taken from
-// libgtk-x11-2.0 and the libraries it brings along.
+// The GDK, GLib and Xlib functions the display thread uses, taken from libgdk-x11-2.0 and
+// the libraries it brings along.
 struct Gtk2 {
 #define NS_GTK2_FUNCTION(name) decltype(&::name) name = nullptr
-    NS_GTK2_FUNCTION(gtk_disable_setlocale);
-    NS_GTK2_FUNCTION(gtk_init_check);
-    NS_GTK2_FUNCTION(gtk_main);
-    NS_GTK2_FUNCTION(gtk_main_quit);
-    NS_GTK2_FUNCTION(gtk_main_level);
-    NS_GTK2_FUNCTION(gtk_window_new);
-    NS_GTK2_FUNCTION(gtk_widget_destroy);
+    NS_GTK2_FUNCTION(gdk_init_check);
+    NS_GTK2_FUNCTION(g_main_loop_new);
+    NS_GTK2_FUNCTION(g_main_loop_run);
+    NS_GTK2_FUNCTION(g_main_loop_quit);
+    NS_GTK2_FUNCTION(g_main_loop_unref);
     NS_GTK2_FUNCTION(gdk_screen_get_default);
     NS_GTK2_FUNCTION(gdk_screen_get_width);
     NS_GTK2_FUNCTION(gdk_screen_get_height);
@@ -61,6 +61,7 @@ unsigned g_loopSubscription = 0;   // guarded by g_loopMutex; 0 when no loop run
 // default display again, so display changes stay unreported from then on.
 std::atomic<bool> g_displayLost{false};
 Display* g_xdisplay = nullptr;                 // the display thread's X connection
+GMainLoop* g_loop = nullptr;                   // the running display thread's loop, on that thread
 XIOErrorHandler g_previousIOErrorHandler = nullptr;
 
 bool otherGtkLoaded()
@@ -79,7 +80,7 @@ bool loadGtk2()
 {
     if (g_gtkLoaded)
         return true;
-    void* gtk = dlopen("libgtk-x11-2.0.so.0", RTLD_LAZY | RTLD_LOCAL);
+    void* gtk = dlopen("libgdk-x11-2.0.so.0", RTLD_LAZY | RTLD_LOCAL);
     if (gtk == nullptr) {
         syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): GTK+ 2 could not be loaded (%s).\n", dlerror());
         return false;
@@ -91,13 +92,11 @@ bool loadGtk2()
         complete = complete && function != nullptr;
     };
 #define NS_GTK2_TAKE(name) take(api.name, #name)
-    NS_GTK2_TAKE(gtk_disable_setlocale);
-    NS_GTK2_TAKE(gtk_init_check);
-    NS_GTK2_TAKE(gtk_main);
-    NS_GTK2_TAKE(gtk_main_quit);
-    NS_GTK2_TAKE(gtk_main_level);
-    NS_GTK2_TAKE(gtk_window_new);
-    NS_GTK2_TAKE(gtk_widget_destroy);
+    NS_GTK2_TAKE(gdk_init_check);
+    NS_GTK2_TAKE(g_main_loop_new);
+    NS_GTK2_TAKE(g_main_loop_run);
+    NS_GTK2_TAKE(g_main_loop_quit);
+    NS_GTK2_TAKE(g_main_loop_unref);
     NS_GTK2_TAKE(gdk_screen_get_default);
     NS_GTK2_TAKE(gdk_screen_get_width);
     NS_GTK2_TAKE(gdk_screen_get_height);
@@ -117,28 +116,6 @@ bool loadGtk2()
     return true;
 }
 
-// Puts SIGPIPE back as it was when GTK (through GIO) set it to be ignored: the JVM
-// installs its own handler there.
-class SigpipeDisposition {
-public:
-    SigpipeDisposition() { m_saved = sigaction(SIGPIPE, nullptr, &m_disposition) == 0; }
-    ~SigpipeDisposition() { restore(); }
-    SigpipeDisposition(const SigpipeDisposition&) = delete;
-    SigpipeDisposition& operator=(const SigpipeDisposition&) = delete;
-
-    void restore()
-    {
-        struct sigaction now = {};
-        if (m_saved && sigaction(SIGPIPE, nullptr, &now) == 0 && now.sa_handler == SIG_IGN
-            && m_disposition.sa_handler != SIG_IGN)
-            sigaction(SIGPIPE, &m_disposition, nullptr);
-    }
-
-private:
-    struct sigaction m_disposition = {};
-    bool m_saved = false;
-};
-
 int onXIOError(Display* display)
 {
     if (display != g_xdisplay && g_previousIOErrorHandler != nullptr)
@@ -153,18 +130,13 @@ int onXIOError(Display* display)
 void onXIOErrorExit(Display*, void*)
 {
     g_displayLost.store(true);
-    if (g_gtk.gtk_main_level() > 0)
-        g_gtk.gtk_main_quit();
+    if (g_loop != nullptr)
+        g_gtk.g_main_loop_quit(g_loop);
 }
 
 bool initGtk()
 {
-    static bool localeKept = false;   // the JVM's locale; GTK may be told only before its first init
-    if (!localeKept) {
-        g_gtk.gtk_disable_setlocale();
-        localeKept = true;
-    }
-    if (!g_gtk.gtk_init_check(nullptr, nullptr))
+    if (!g_gtk.gdk_init_check(nullptr, nullptr))
         return false;
     Display* display = g_gtk.gdk_x11_get_default_xdisplay();
     if (display != g_xdisplay) {
@@ -182,17 +154,18 @@ bool initGtk()
 gboolean quitUnsubscribedLoop(gpointer)
 {
     std::lock_guard<std::mutex> lock(g_loopMutex);
-    if (g_loopSubscription != 0 && !isSubscribed(g_loopSubscription))
-        g_gtk.gtk_main_quit();
+    if (g_loopSubscription != 0 && !isSubscribed(g_loopSubscription) && g_loop != nullptr)
+        g_gtk.g_main_loop_quit(g_loop);
     return FALSE;
 }
 
-bool enterLoop(unsigned subscription)
+bool enterLoop(unsigned subscription, GMainLoop* loop)
 {
     std::lock_guard<std::mutex> lock(g_loopMutex);
     if (!isSubscribed(subscription) || g_displayLost.load())
         return false;   // unsubscribed before the loop could start
     g_loopSubscription = subscription;
+    g_loop = loop;
     return true;
 }
 
@@ -200,6 +173,7 @@ void leaveLoop()
 {
     std::lock_guard<std::mutex> lock(g_loopMutex);
     g_loopSubscription = 0;
+    g_loop = nullptr;
 }
 
 void callDisplayChangedHandler(JavaVM* vm)
@@ -250,25 +224,23 @@ void* startDisplayChangedEventThread(void* subscription)
     if (!loadGtk2())
         return nullptr;
 
-    SigpipeDisposition sigpipe;
     if (!initGtk()) {
         syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): cannot open the display. "
                          "Display changes are not reported.\n");
         return nullptr;
     }
-    sigpipe.restore();
 
     GdkScreen* screen = g_gtk.gdk_screen_get_default();
-    GtkWidget* window = g_gtk.gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    const gulong handler = g_gtk.g_signal_connect_data(screen, "size-changed", G_CALLBACK(resize_cb), window,
+    const gulong handler = g_gtk.g_signal_connect_data(screen, "size-changed", G_CALLBACK(resize_cb), nullptr,
                                                         nullptr, static_cast<GConnectFlags>(0));
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): call back created.\n");
-    if (enterLoop(mine)) {
-        g_gtk.gtk_main();
+    GMainLoop* loop = g_gtk.g_main_loop_new(nullptr, FALSE);
+    if (enterLoop(mine, loop)) {
+        g_gtk.g_main_loop_run(loop);
         leaveLoop();
     }
+    g_gtk.g_main_loop_unref(loop);
     g_gtk.g_signal_handler_disconnect(screen, handler);
-    g_gtk.gtk_widget_destroy(window);
     return nullptr;
 }
 

@@ -6,34 +6,16 @@
 #include <sys/shm.h>
 #include <syslog.h>
 
-#include <algorithm>
-
-std::vector<SharedMemory*>& sharedMemorySegments = *new std::vector<SharedMemory*>();
-std::recursive_mutex g_sharedMemorySegmentsMutex;
+namespace nativesupport {
 
 namespace {
-// Addresses appear in log lines as signed long integers.
-long logValue(const void* p)
-{
-    return static_cast<long>(reinterpret_cast<intptr_t>(p));
-}
-
 void* const kAttachFailed = reinterpret_cast<void*>(-1);
 }
 
-SharedMemory::SharedMemory() : m_segmentId(0), m_capacity(0), m_segmentDataSpace(nullptr)
+HandleRegistry<SharedMemory>& sharedMemorySegments()
 {
-    std::lock_guard<std::recursive_mutex> lock(g_sharedMemorySegmentsMutex);
-    syslog(LOG_DEBUG, "SHAREDMEMORY: Constructor Pushing Shared Memory Instance (%ld)", logValue(this));
-    sharedMemorySegments.push_back(this);
-}
-
-SharedMemory::~SharedMemory()
-{
-    std::lock_guard<std::recursive_mutex> lock(g_sharedMemorySegmentsMutex);
-    auto it = std::find(sharedMemorySegments.begin(), sharedMemorySegments.end(), this);
-    if (it != sharedMemorySegments.end())
-        sharedMemorySegments.erase(it);
+    static HandleRegistry<SharedMemory>& registry = *new HandleRegistry<SharedMemory>();
+    return registry;
 }
 
 bool SharedMemory::attachMemory(int key, int size)
@@ -61,9 +43,10 @@ bool SharedMemory::releaseMemory()
 
 bool doesSharedMemoryInstanceExist(SharedMemory* instance)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_sharedMemorySegmentsMutex);
-    if (std::find(sharedMemorySegments.begin(), sharedMemorySegments.end(), instance) == sharedMemorySegments.end())
+    if (!sharedMemorySegments().contains(instance))
         return false;
     syslog(LOG_DEBUG, "SHAREDMEMORY: Shared Memory Instance (%ld) found.", logValue(instance));
     return true;
 }
+
+} // namespace nativesupport

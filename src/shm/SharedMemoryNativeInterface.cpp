@@ -1,37 +1,20 @@
 // The native methods of quorvantelix.dm.deviceapi.SharedMemoryNativeInterface.
 //
-// Each method holds the registry lock across its registry work: the lookup of a handle
-// and every use of the instance it names happen while no other thread can release it.
+// Each method that takes a handle holds the instance for its whole work (a lease, or the
+// instance retired for a release), so that no other thread can release it in between.
+#include "JniUtil.h"
 #include "SharedMemory.h"
 
-#include <jni.h>
 #include <syslog.h>
 
-#include <cstdint>
-#include <mutex>
+#include <memory>
 
 #define NATIVE_SHM(name) Java_quorvantelix_dm_deviceapi_SharedMemoryNativeInterface_##name
 
+using namespace nativesupport;
+
 namespace {
-using RegistryLock = std::lock_guard<std::recursive_mutex>;
-
-// A handle is the instance's address as a signed integer widened to 64 bits; the 32-bit
-// build reads it back from the low half.
-jlong handleOf(SharedMemory* instance)
-{
-    return static_cast<jlong>(reinterpret_cast<intptr_t>(instance));
-}
-
-SharedMemory* instanceOf(jlong handle)
-{
-    return reinterpret_cast<SharedMemory*>(static_cast<intptr_t>(handle));
-}
-
-long logValue(const void* p)
-{
-    return static_cast<long>(reinterpret_cast<intptr_t>(p));
-}
-
+const char kPrefix[] = "SHAREDMEMORY: ";
 const jlong kNoInstance = -1;
 }
 
@@ -39,43 +22,57 @@ extern "C" {
 
 JNIEXPORT jlong JNICALL NATIVE_SHM(connectSharedMemoryMacLinux)(JNIEnv*, jobject, jint key, jint size)
 {
-    RegistryLock lock(g_sharedMemorySegmentsMutex);
-    SharedMemory* instance = new SharedMemory();
-    if (!instance->attachMemory(key, size)) {
-        delete instance;
-        return kNoInstance;
-    }
-    syslog(LOG_DEBUG, "SHAREDMEMORY: Successfully attached and created a new Shared Memory Instance (%ld)",
-           logValue(instance));
-    return handleOf(instance);
+    return guarded(kPrefix, "connectSharedMemoryMacLinux", kNoInstance, [&] {
+        auto instance = std::make_unique<SharedMemory>();
+        SharedMemory* created = instance.get();
+        syslog(LOG_DEBUG, "SHAREDMEMORY: Constructor Pushing Shared Memory Instance (%ld)", logValue(created));
+        const jlong handle = sharedMemorySegments().add(std::move(instance));
+        // Attached while no other call can reach the instance; a failed one is deleted.
+        bool attached = false;
+        sharedMemorySegments().retire(handle, [&](SharedMemory& segment) {
+            attached = segment.attachMemory(key, size);
+            return !attached;
+        });
+        if (!attached)
+            return kNoInstance;
+        syslog(LOG_DEBUG, "SHAREDMEMORY: Successfully attached and created a new Shared Memory Instance (%ld)",
+               logValue(created));
+        return handle;
+    });
 }
 
 JNIEXPORT jobject JNICALL NATIVE_SHM(retrieveSharedMemoryDirectByteBuffer)(JNIEnv* env, jobject, jlong handle)
 {
-    SharedMemory* instance = instanceOf(handle);
-    syslog(LOG_DEBUG, "SHAREDMEMORY: retrieveSharedMemoryDirectByteBuffer() called for Shared Memory Instance (%ld)",
-           logValue(instance));
-    RegistryLock lock(g_sharedMemorySegmentsMutex);
-    if (!doesSharedMemoryInstanceExist(instance))
-        return nullptr;
-    return env->NewDirectByteBuffer(instance->getSegmentDataSpace(), static_cast<jlong>(instance->getCapacity()));
+    return guarded(kPrefix, "retrieveSharedMemoryDirectByteBuffer", jobject{nullptr}, [&]() -> jobject {
+        SharedMemory* instance = static_cast<SharedMemory*>(pointerFromHandle(handle));
+        syslog(LOG_DEBUG,
+               "SHAREDMEMORY: retrieveSharedMemoryDirectByteBuffer() called for Shared Memory Instance (%ld)",
+               logValue(instance));
+        auto lease = sharedMemorySegments().lease(handle);
+        if (!lease || !doesSharedMemoryInstanceExist(instance))
+            return nullptr;
+        return env->NewDirectByteBuffer(lease->getSegmentDataSpace(), static_cast<jlong>(lease->getCapacity()));
+    });
 }
 
 JNIEXPORT jboolean JNICALL NATIVE_SHM(releaseSharedMemory)(JNIEnv*, jobject, jlong handle)
 {
-    SharedMemory* instance = instanceOf(handle);
-    syslog(LOG_DEBUG, "SHAREDMEMORY: releaseSharedMemory() called for Shared Memory Instance (%ld)",
-           logValue(instance));
-    RegistryLock lock(g_sharedMemorySegmentsMutex);
-    if (!doesSharedMemoryInstanceExist(instance))
-        return JNI_FALSE;
-    if (!instance->releaseMemory())
-        return JNI_FALSE;
-    syslog(LOG_DEBUG, "SHAREDMEMORY: Successfully detached Shared Memory Address (%ld)",
-           logValue(instance->getSegmentDataSpace()));
-    syslog(LOG_DEBUG, "SHAREDMEMORY: Deleting Shared Memory Instance (%ld)", logValue(instance));
-    delete instance;
-    return JNI_TRUE;
+    return guarded(kPrefix, "releaseSharedMemory", jboolean{JNI_FALSE}, [&]() -> jboolean {
+        SharedMemory* instance = static_cast<SharedMemory*>(pointerFromHandle(handle));
+        syslog(LOG_DEBUG, "SHAREDMEMORY: releaseSharedMemory() called for Shared Memory Instance (%ld)",
+               logValue(instance));
+        bool released = false;
+        sharedMemorySegments().retire(handle, [&](SharedMemory& segment) {
+            if (!doesSharedMemoryInstanceExist(&segment) || !segment.releaseMemory())
+                return false;
+            syslog(LOG_DEBUG, "SHAREDMEMORY: Successfully detached Shared Memory Address (%ld)",
+                   logValue(segment.getSegmentDataSpace()));
+            syslog(LOG_DEBUG, "SHAREDMEMORY: Deleting Shared Memory Instance (%ld)", logValue(&segment));
+            released = true;
+            return true;
+        });
+        return released ? JNI_TRUE : JNI_FALSE;
+    });
 }
 
 } // extern "C"

@@ -1,10 +1,13 @@
 // HID class requests on the default control pipe.
+#include "SyncTransfer.h"
 #include "USBDevice.h"
 
 #include <syslog.h>
 
 #include <cstring>
 #include <vector>
+
+namespace nativesupport {
 
 namespace {
 const uint8_t kHostToInterface = 0x21;
@@ -18,7 +21,6 @@ const unsigned int kControlTimeout = 200;
 
 bool USBDevice::writeToControlTransfer(char* data, int size)
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
     syslog(LOG_DEBUG, "NATIVESUPPORT: Getting ready to perform a control transfer. Size: (%d)", size);
     const int reportLength = m_reportLength;
     if (size > reportLength || size < 0)
@@ -27,6 +29,7 @@ bool USBDevice::writeToControlTransfer(char* data, int size)
     if (size > 0 && data != nullptr)
         std::memcpy(report.data(), data, static_cast<size_t>(size));
 
+    std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
     if (m_usb_handle == nullptr) {
         syslog(LOG_DEBUG, "NATIVESUPPORT: Control Transfer Failed.  m_usb_handle was NULL.");
         return false;
@@ -36,8 +39,8 @@ bool USBDevice::writeToControlTransfer(char* data, int size)
                static_cast<int>(reinterpret_cast<intptr_t>(m_usb_handle)));
         return false;
     }
-    const int r = libusb_control_transfer(m_usb_handle, kHostToInterface, kSetReport, kOutputReport0, 0,
-                                          report.data(), static_cast<uint16_t>(reportLength), kControlTimeout);
+    const int r = controlTransfer(m_usb_handle, kHostToInterface, kSetReport, kOutputReport0, 0, report.data(),
+                                  static_cast<uint16_t>(reportLength), kControlTimeout);
     if (r > 0) {
         syslog(LOG_DEBUG, "NATIVESUPPORT: Control Transfer Succeeded.  Bytes written (%d).", r);
         return true;
@@ -48,20 +51,22 @@ bool USBDevice::writeToControlTransfer(char* data, int size)
 
 int USBDevice::get_HIDReport(char* buffer, int length, long timeout)
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
+    std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
     if (m_usb_handle == nullptr)
         return LIBUSB_ERROR_NO_DEVICE;
-    return libusb_control_transfer(m_usb_handle, kInterfaceToHost, kGetReport, kFeatureReport2, 0,
+    return controlTransfer(m_usb_handle, kInterfaceToHost, kGetReport, kFeatureReport2, 0,
                                    reinterpret_cast<unsigned char*>(buffer), static_cast<uint16_t>(length),
                                    static_cast<unsigned int>(timeout));
 }
 
 int USBDevice::set_HIDReport(char* buffer, int length, long timeout)
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
+    std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
     if (m_usb_handle == nullptr)
         return LIBUSB_ERROR_NO_DEVICE;
-    return libusb_control_transfer(m_usb_handle, kHostToInterface, kSetReport, kFeatureReport2, 0,
+    return controlTransfer(m_usb_handle, kHostToInterface, kSetReport, kFeatureReport2, 0,
                                    reinterpret_cast<unsigned char*>(buffer), static_cast<uint16_t>(length),
                                    static_cast<unsigned int>(timeout));
 }
+
+} // namespace nativesupport

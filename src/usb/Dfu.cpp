@@ -1,11 +1,14 @@
 // The DFU 1.1 class requests that carry a firmware update. The library is only the
 // transport: it keeps no DFU state and passes the device's answers on unchanged.
+#include "SyncTransfer.h"
 #include "USBDevice.h"
 
 #include <syslog.h>
 
 #include <cstring>
 #include <vector>
+
+namespace nativesupport {
 
 namespace {
 const uint8_t kHostToInterface = 0x21;
@@ -20,14 +23,14 @@ const unsigned int kDfuTimeout = 200;
 }
 
 // The open-device check every DFU request makes before it sends anything.
-bool USBDevice::isDeviceGone(const char* nullLine, const char* goneLine)
+bool USBDevice::isDeviceGone(libusb_device_handle* handle, const char* nullLine, const char* goneLine)
 {
-    if (m_usb_handle == nullptr) {
+    if (handle == nullptr) {
         syslog(LOG_DEBUG, "%s", nullLine);
         return true;
     }
-    if (libusb_get_device(m_usb_handle) == nullptr) {
-        syslog(LOG_DEBUG, goneLine, static_cast<int>(reinterpret_cast<intptr_t>(m_usb_handle)));
+    if (libusb_get_device(handle) == nullptr) {
+        syslog(LOG_DEBUG, goneLine, static_cast<int>(reinterpret_cast<intptr_t>(handle)));
         return true;
     }
     return false;
@@ -36,10 +39,10 @@ bool USBDevice::isDeviceGone(const char* nullLine, const char* goneLine)
 bool USBDevice::dfuSimpleRequest(uint8_t request, const char* nullLine, const char* goneLine,
                                  const char* failedLine, const char* succeededLine)
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    if (isDeviceGone(nullLine, goneLine))
+    std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
+    if (isDeviceGone(m_usb_handle, nullLine, goneLine))
         return false;
-    const int r = libusb_control_transfer(m_usb_handle, kHostToInterface, request, 0, 0, nullptr, 0, kDfuTimeout);
+    const int r = controlTransfer(m_usb_handle, kHostToInterface, request, 0, 0, nullptr, 0, kDfuTimeout);
     syslog(LOG_DEBUG, "%s", r >= 0 ? succeededLine : failedLine);
     return r >= 0;
 }
@@ -73,11 +76,11 @@ bool USBDevice::dfuDownload(int blockNumber, char* data, int length)
     // wLength: the length as a 16-bit value, and never more than the block holds (a
     // negative length sends none).
     const uint16_t wLength = static_cast<uint16_t>(block.size());
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    if (isDeviceGone("NATIVESUPPORT: DFU Download Failed. m_usb_handle was NULL.",
+    std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
+    if (isDeviceGone(m_usb_handle, "NATIVESUPPORT: DFU Download Failed. m_usb_handle was NULL.",
                      "NATIVESUPPORT: DFU Download failed.  Device no longer exists for m_usb_handle: %d"))
         return false;
-    const int r = libusb_control_transfer(m_usb_handle, kHostToInterface, kDownload,
+    const int r = controlTransfer(m_usb_handle, kHostToInterface, kDownload,
                                           static_cast<uint16_t>(blockNumber), 0, block.data(), wLength,
                                           kDfuTimeout);
     const bool ok = r > 0 || (r == 0 && length == 0);
@@ -90,12 +93,12 @@ bool USBDevice::dfuDownload(int blockNumber, char* data, int length)
 
 int USBDevice::dfuGetStatus(char* status)
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    if (isDeviceGone("NATIVESUPPORT: DFU GetStatus Failed. m_usb_handle was NULL.",
+    std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
+    if (isDeviceGone(m_usb_handle, "NATIVESUPPORT: DFU GetStatus Failed. m_usb_handle was NULL.",
                      "NATIVESUPPORT: DFU GetStatus failed.  Device no longer exists for m_usb_handle: %d"))
         return 0;
     unsigned char record[6] = {0, 0, 0, 0, 0, 0};
-    const int r = libusb_control_transfer(m_usb_handle, kInterfaceToHost, kGetStatus, 0, 0, record, 6, kDfuTimeout);
+    const int r = controlTransfer(m_usb_handle, kInterfaceToHost, kGetStatus, 0, 0, record, 6, kDfuTimeout);
     if (r > 5) {
         std::memcpy(status, record, 6);
         syslog(LOG_DEBUG, "NATIVESUPPORT: DFU GetStatus Succeeded.  Bytes received (%d)", r);
@@ -107,12 +110,12 @@ int USBDevice::dfuGetStatus(char* status)
 
 int USBDevice::dfuGetState(char* state)
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    if (isDeviceGone("NATIVESUPPORT: DFU GetState Failed. m_usb_handle was NULL.",
+    std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
+    if (isDeviceGone(m_usb_handle, "NATIVESUPPORT: DFU GetState Failed. m_usb_handle was NULL.",
                      "NATIVESUPPORT: DFU GetState failed.  Device no longer exists for m_usb_handle: %d"))
         return 0;
     unsigned char value = 0;
-    const int r = libusb_control_transfer(m_usb_handle, kInterfaceToHost, kGetState, 0, 0, &value, 1, kDfuTimeout);
+    const int r = controlTransfer(m_usb_handle, kInterfaceToHost, kGetState, 0, 0, &value, 1, kDfuTimeout);
     if (r >= 1) {
         *state = static_cast<char>(value);
         syslog(LOG_DEBUG, "NATIVESUPPORT: DFU GetState Succeeded.  Bytes received (%d)", r);
@@ -121,3 +124,5 @@ int USBDevice::dfuGetState(char* state)
     syslog(LOG_DEBUG, "NATIVESUPPORT: DFU GetState Failed.");
     return 0;
 }
+
+} // namespace nativesupport

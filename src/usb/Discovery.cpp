@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace nativesupport {
+
 const uint16_t supportedVendorIds[5] = {0x078c, 0x0483, 0x08ca, 0x5543, 0x172f};
 
 bool isSupportedVendor(uint16_t vendorId)
@@ -24,39 +26,23 @@ std::string formatDevicePath(libusb_device* device, const libusb_device_descript
     return path;
 }
 
-namespace {
-// A private context with its device list, both released when it goes out of scope. A
-// context that cannot be started behaves as an empty list.
-class DeviceSnapshot {
-public:
-    DeviceSnapshot() : m_context(nullptr), m_list(nullptr), m_count(-1)
-    {
-        if (libusb_init(&m_context) != 0) {
-            m_context = nullptr;
-            return;
+libusb_device* findSupportedDevice(const DeviceList& devices, const char* unreadableLine,
+                                   const SupportedDeviceVisitor& visit)
+{
+    for (ssize_t i = 0; i < devices.count(); ++i) {
+        libusb_device_descriptor descriptor;
+        if (libusb_get_device_descriptor(devices[i], &descriptor) != 0) {
+            syslog(LOG_INFO, "%s", unreadableLine);
+            continue;
         }
-        m_count = libusb_get_device_list(m_context, &m_list);
+        syslog(LOG_INFO, "NATIVESUPPORT: Found VID: %04x", descriptor.idVendor);
+        if (isSupportedVendor(descriptor.idVendor) && visit(devices[i], descriptor))
+            return devices[i];
     }
-    ~DeviceSnapshot()
-    {
-        if (m_count >= 0)
-            libusb_free_device_list(m_list, 1);
-        if (m_context != nullptr)
-            libusb_exit(m_context);
-    }
-    DeviceSnapshot(const DeviceSnapshot&) = delete;
-    DeviceSnapshot& operator=(const DeviceSnapshot&) = delete;
+    return nullptr;
+}
 
-    bool ok() const { return m_count >= 0; }
-    ssize_t count() const { return m_count; }
-    libusb_device* operator[](ssize_t i) const { return m_list[i]; }
-
-private:
-    libusb_context* m_context;
-    libusb_device** m_list;
-    ssize_t m_count;
-};
-
+namespace {
 std::string busAddressPrefix(libusb_device* device)
 {
     char prefix[16];
@@ -67,7 +53,8 @@ std::string busAddressPrefix(libusb_device* device)
 // The descriptor of the first device whose bus/address prefix occurs in `devicePath`.
 bool findByPrefix(const std::string& devicePath, const char* who, libusb_device_descriptor* descriptor)
 {
-    DeviceSnapshot devices;
+    LibUsbContext context(LibUsbContext::Private);
+    DeviceList devices(context);
     if (!devices.ok())
         return false;
     syslog(LOG_INFO, "NATIVESUPPORT: %s Looking For : %s", who, devicePath.c_str());
@@ -85,20 +72,18 @@ bool findByPrefix(const std::string& devicePath, const char* who, libusb_device_
 std::string discoverDevices()
 {
     std::string found;
-    DeviceSnapshot devices;
-    for (ssize_t i = 0; i < devices.count(); ++i) {
-        libusb_device_descriptor descriptor;
-        if (libusb_get_device_descriptor(devices[i], &descriptor) != 0) {
-            syslog(LOG_INFO, "NATIVESUPPORT: Unable to retrieve device descriptor so we cannot validate a device "
-                             "match. Moving on to next device.");
-            continue;
-        }
-        syslog(LOG_INFO, "NATIVESUPPORT: Found VID: %04x", descriptor.idVendor);
-        if (!isSupportedVendor(descriptor.idVendor))
-            continue;
-        if (!found.empty())
-            found += "|";
-        found += formatDevicePath(devices[i], descriptor);
+    {
+        LibUsbContext context(LibUsbContext::Private);
+        DeviceList devices(context);
+        findSupportedDevice(devices,
+                            "NATIVESUPPORT: Unable to retrieve device descriptor so we cannot validate a device "
+                            "match. Moving on to next device.",
+                            [&](libusb_device* device, const libusb_device_descriptor& descriptor) {
+                                if (!found.empty())
+                                    found += "|";
+                                found += formatDevicePath(device, descriptor);
+                                return false;
+                            });
     }
     syslog(LOG_INFO, "NATIVESUPPORT: Found: %s", found.c_str());
     return found;
@@ -115,3 +100,5 @@ int16_t getPid(std::string devicePath)
     libusb_device_descriptor descriptor;
     return findByPrefix(devicePath, "getPid()", &descriptor) ? static_cast<int16_t>(descriptor.idProduct) : 0;
 }
+
+} // namespace nativesupport

@@ -3,6 +3,8 @@
 // state, and understands only the items it needs.
 #include "USBDevice.h"
 
+namespace nativesupport {
+
 namespace {
 const uint32_t kGenericDesktop = 0x01;
 const uint32_t kDigitizers = 0x0D;
@@ -73,3 +75,5 @@ void USBDevice::parse_Report_Data(char* descriptor, int length)
         }
     }
 }
+
+} // namespace nativesupport

@@ -1,11 +1,10 @@
 // Construction, destruction and the accessors of USBDevice.
 #include "USBDevice.h"
 
-#include "NativeSupport.h"
+namespace nativesupport {
 
 USBDevice::USBDevice()
     : m_reportLength(0),
-      m_queuedReports(0),
       m_readThreadRunning(false),
       m_usb_handle(nullptr),
       m_vid(0),
@@ -21,14 +20,14 @@ USBDevice::USBDevice()
       m_iInterface(0),
       m_outReportLength(0),
       m_readThread(),
+      m_queuedReports(0),
       m_readThreadStarted(false),
+      m_inHandle(nullptr),
       m_inStopping(false),
       m_inCompleted(0),
-      m_holdsDefaultContext(false),
-      m_leases(0),
-      m_retiring(false)
+      m_inFailures(0),
+      m_inRetryAtMs(0)
 {
-    registerUSBDevice(this);
     pthread_mutex_init(&m_queueMutex, nullptr);
 }
 
@@ -36,64 +35,41 @@ USBDevice::~USBDevice()
 {
     // Whoever deletes a device closes it first, which stops and joins the read thread;
     // this is the last safety net for an object deleted while still open.
-    closeDeviceLocked();
+    close_Device();
     clearQueue();
     pthread_mutex_destroy(&m_queueMutex);
-    unregisterUSBDevice(this);
 }
 
-int16_t USBDevice::getVID()
+std::string USBDevice::GetSerialNumber() const
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    return m_vid;
-}
-
-int16_t USBDevice::getPID()
-{
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    return m_pid;
-}
-
-int32_t USBDevice::GetMaxX()
-{
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    return m_maxX;
-}
-
-int32_t USBDevice::GetMaxY()
-{
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    return m_maxY;
-}
-
-std::string USBDevice::GetSerialNumber()
-{
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_infoMutex);
     return m_serialNumber;
 }
 
-std::string USBDevice::GetFirmwareVersion()
+std::string USBDevice::GetFirmwareVersion() const
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_infoMutex);
     return m_firmwareVersion;
 }
 
-std::string USBDevice::GetProductName()
+std::string USBDevice::GetProductName() const
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
+    std::lock_guard<std::mutex> lock(m_infoMutex);
     return m_productName;
 }
 
-std::string USBDevice::getManufacturer()
+void USBDevice::setString(std::string& field, const std::string& value)
 {
-    std::shared_lock<std::shared_mutex> lock(m_stateLock);
-    return m_manufacturer;
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    field = value;
 }
 
-int USBDevice::get_Out_Endpoint()
+int USBDevice::get_Out_Endpoint() const
 {
     const uint16_t pid = static_cast<uint16_t>(m_pid);
     if (static_cast<uint16_t>(m_vid) == 0x078c && pid >= 0x0700 && pid <= 0x0702)
         return 2;
     return 1;
 }
+
+} // namespace nativesupport

@@ -1,22 +1,30 @@
 #pragma once
-#include <jni.h>
+#include "LibUsbScope.h"
+
 #include <libusb-1.0/libusb.h>
 #include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <queue>
 #include <shared_mutex>
 #include <string>
 
+namespace nativesupport {
+
 // One Java NativeUSB connection: the attached HID device it has opened, what the device
 // said about itself, and the input reports received but not yet fetched.
 //
-// Locking: m_queueMutex guards the report queue only. m_stateLock keeps the device's
-// state steady for one call: opening and closing hold it exclusively, transfers and
-// accessors share it. The read thread takes neither lock while it waits in a transfer;
-// closing cancels that transfer and joins the thread before the handle goes away.
+// Threads and locks. Opening and closing take turns on m_openMutex. The device's identity
+// (ids, strings, ranges) is written while a device is opened, in short steps, and read by
+// the accessors at any time: the numbers are atomic, the strings are guarded by
+// m_infoMutex; an accessor never waits for an open. m_usb_handle is published once the
+// device is ready and withdrawn by closing, both under m_stateLock held exclusively for a
+// moment; transfers hold it shared while they use the handle. m_queueMutex guards the
+// report queue only. The read thread takes no lock while it waits for reports; closing
+// cancels its transfers and joins it before the handle goes away.
 class USBDevice {
 public:
     USBDevice();
@@ -26,16 +34,23 @@ public:
     USBDevice& operator=(const USBDevice&) = delete;
 
     // Identity and ranges of the device last opened.
-    int16_t getVID();
-    int16_t getPID();
-    int32_t GetMaxX();
-    int32_t GetMaxY();
-    std::string GetSerialNumber();
-    std::string GetFirmwareVersion();
-    std::string GetProductName();
-    int get_Out_Endpoint();
+    int16_t getVID() const { return m_vid; }
+    int16_t getPID() const { return m_pid; }
+    int32_t GetMaxX() const { return m_maxX; }
+    int32_t GetMaxY() const { return m_maxY; }
+    std::string GetSerialNumber() const;
+    std::string GetFirmwareVersion() const;
+    std::string GetProductName() const;
+    int get_Out_Endpoint() const;
     int32_t getReportLength() const { return m_reportLength; }
 
+    // The rest of what the report descriptor walk finds; nothing in the library reads them.
+    int32_t getMinX() const { return m_minX; }
+    int32_t getMinY() const { return m_minY; }
+    int32_t getMaxPressure() const { return m_maxPressure; }
+
+    // Opens the attached device that `devicePath` names; every call ends with a pause of
+    // one second. Closing is safe on a device that is not open.
     bool open_Device(std::string devicePath);
     void close_Device();
     void clearQueue();
@@ -43,12 +58,13 @@ public:
     // Input path.
     static void* readThreadLoop(void* arg);
     int read_Device(char* buffer, int length, long timeout);
-    size_t queuedReports() const { return m_queuedReports.load(std::memory_order_relaxed); }
+    bool hasQueuedReports() const { return m_queuedReports.load(std::memory_order_relaxed) != 0; }
 
     // Output path.
     bool write_Device(char* data, int length, long timeout);
 
-    // Control pipe.
+    // Control pipe. get_HIDReport and set_HIDReport read and write feature report 2 for
+    // callers of the library's C++ API; nothing in the library itself calls them.
     bool writeToControlTransfer(char* data, int size);
     int get_HIDReport(char* buffer, int length, long timeout);
     int set_HIDReport(char* buffer, int length, long timeout);
@@ -64,63 +80,63 @@ public:
     // Report descriptor walk (coordinate ranges, pressure).
     void parse_Report_Data(char* descriptor, int length);
 
-    int32_t getMinX() const { return m_minX; }
-    int32_t getMinY() const { return m_minY; }
-    int32_t getMaxPressure() const { return m_maxPressure; }
-    std::string getManufacturer();
-    bool isReadThreadRunning() const { return m_readThreadStarted && m_readThreadRunning; }
-
 private:
-    friend class USBDeviceLease;
-    friend bool destroyUSBDevice(jlong handle);
-    friend long queuedReportsOf(jlong handle);
+    struct InSlot;
 
-    void get_Device_Info();
-    void closeDeviceLocked();
-    void startReadThread();
+    bool openDevice(const std::string& devicePath);
+    void get_Device_Info(libusb_device_handle* handle);
+    void setString(std::string& field, const std::string& value);
+    void closeHandle(libusb_device_handle* handle);
+    void publishHandle(libusb_device_handle* handle);
+
+    void startReadThread(libusb_device_handle* handle);
     void stopReadThread();
     void readLoop();
-    struct InSlot;
     static void LIBUSB_CALL inTransferDone(libusb_transfer* transfer);
     void appendReport(char* report);
-    bool submitIn(InSlot& slot);
+    void submitIn(InSlot& slot);
     void finishIn(InSlot& slot);
+    void failIn(InSlot& slot, int result, int received);
+    void retryParkedIn();
+    void waitForInEvents();
     void stopAllIn();
-    bool openDeviceLocked(const std::string& devicePath);
-    bool isDeviceGone(const char* nullLine, const char* goneLine);
-    bool dfuSimpleRequest(uint8_t request, const char* nullLine, const char* goneLine,
-                          const char* failedLine, const char* succeededLine);
-    void holdDefaultContext();
-    void dropDefaultContext();
+
+    bool isDeviceGone(libusb_device_handle* handle, const char* nullLine, const char* goneLine);
+    bool dfuSimpleRequest(uint8_t request, const char* nullLine, const char* goneLine, const char* failedLine,
+                          const char* succeededLine);
 
     std::atomic<int32_t> m_reportLength;
     std::queue<char*> m_reportQueue;
     pthread_mutex_t m_queueMutex;
-    std::atomic<size_t> m_queuedReports;   // m_reportQueue's size, written under m_queueMutex
     std::atomic<bool> m_readThreadRunning;
     libusb_device_handle* m_usb_handle;
-    int16_t m_vid;
-    int16_t m_pid;
+    std::atomic<int16_t> m_vid;
+    std::atomic<int16_t> m_pid;
     std::string m_productName;
     std::string m_manufacturer;
     std::string m_serialNumber;
     std::string m_firmwareVersion;
-    int32_t m_maxX;
-    int32_t m_maxY;
-    int32_t m_minX;
-    int32_t m_minY;
-    int32_t m_maxPressure;
+    std::atomic<int32_t> m_maxX;
+    std::atomic<int32_t> m_maxY;
+    std::atomic<int32_t> m_minX;
+    std::atomic<int32_t> m_minY;
+    std::atomic<int32_t> m_maxPressure;
     uint16_t m_iSerialNumber;
     uint16_t m_iManufacturer;
     uint16_t m_iProduct;
     uint16_t m_iInterface;
-    int32_t m_outReportLength;
+    std::atomic<int32_t> m_outReportLength;
     pthread_t m_readThread;
 
-    // Not part of the device's description: how this object keeps its threads and its
-    // libusb context in order.
+    // Not part of the device's description: how this object keeps its threads, its locks
+    // and its libusb context in order.
+    std::mutex m_openMutex;
+    mutable std::mutex m_infoMutex;
     std::shared_mutex m_stateLock;
+    std::atomic<size_t> m_queuedReports;   // m_reportQueue's size, written under m_queueMutex
+    std::unique_ptr<LibUsbContext> m_context;   // held while a device is open
     bool m_readThreadStarted;
+
     // The interrupt IN transfers the read thread keeps pending, so that the endpoint is
     // never left without one while a completed report is being handled.
     static constexpr int kInTransfers = 4;
@@ -131,14 +147,16 @@ private:
         int bit = 0;              // this slot's mark in m_inCompleted
         bool queued = false;      // the callback gave the buffer to the queue
         bool submitted = false;   // guarded by m_inMutex
+        bool parked = false;      // read thread only: waits for the retry after a transient failure
     };
-    std::mutex m_inMutex;               // guards m_readThreadRunning's clearing and the slots' submitted flags
+    std::mutex m_inMutex;   // guards m_readThreadRunning's clearing and the slots' submitted flags
     InSlot m_inSlots[kInTransfers];
+    libusb_device_handle* m_inHandle;   // the handle the read thread reads from
     bool m_inStopping;                  // read thread only: a stop code ended the reading
-    int m_inCompleted;                  // the slots whose transfer completed, marked by their callbacks (atomic builtins)
-    bool m_holdsDefaultContext;
-    // The registry's bookkeeping (NativeSupport.cpp): native calls under way on this
-    // object, and whether its destroy has begun.
-    std::atomic<int> m_leases;
-    std::atomic<bool> m_retiring;
+    int m_inCompleted;                  // the slots whose transfer completed (atomic builtins)
+    // Read thread only: transient failures in a row, and when the parked slots go again.
+    int m_inFailures;
+    int64_t m_inRetryAtMs;
 };
+
+} // namespace nativesupport

@@ -5,27 +5,35 @@
 
 #include <cstdint>
 
+namespace nativesupport {
+
 void USBDevice::close_Device()
 {
-    std::unique_lock<std::shared_mutex> lock(m_stateLock);
-    closeDeviceLocked();
-}
-
-void USBDevice::closeDeviceLocked()
-{
+    std::lock_guard<std::mutex> lifecycle(m_openMutex);
     if (m_usb_handle == nullptr)
         return;
-    const int handleValue = static_cast<int>(reinterpret_cast<intptr_t>(m_usb_handle));
+    libusb_device_handle* handle = m_usb_handle;
+    {
+        // Transfers under way on other threads end first; later ones find no handle.
+        std::unique_lock<std::shared_mutex> state(m_stateLock);
+        m_usb_handle = nullptr;
+    }
+    closeHandle(handle);
+    m_context.reset();   // after the handle: nothing taken from the context outlives it
+}
+
+// Stops the reading and closes a handle, published or still being opened.
+void USBDevice::closeHandle(libusb_device_handle* handle)
+{
+    const int handleValue = static_cast<int>(reinterpret_cast<intptr_t>(handle));
     syslog(LOG_DEBUG, "NATIVESUPPORT: close_Device on handle %d", handleValue);
     stopReadThread();
     syslog(LOG_DEBUG, "NATIVESUPPORT: close_Device: About to clear input report queue for handle %d", handleValue);
     clearQueue();
     syslog(LOG_DEBUG, "NATIVESUPPORT: close_Device: About to release interface and close for handle %d",
            handleValue);
-    libusb_release_interface(m_usb_handle, 0);
-    libusb_close(m_usb_handle);
-    m_usb_handle = nullptr;
-    dropDefaultContext();
+    libusb_release_interface(handle, 0);
+    libusb_close(handle);
 }
 
 void USBDevice::clearQueue()
@@ -38,3 +46,5 @@ void USBDevice::clearQueue()
     m_queuedReports.store(0, std::memory_order_relaxed);
     pthread_mutex_unlock(&m_queueMutex);
 }
+
+} // namespace nativesupport

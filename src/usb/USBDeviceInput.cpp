@@ -9,11 +9,17 @@
 
 #include <syslog.h>
 
+#include <sys/time.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+
+namespace nativesupport {
 
 namespace {
 const unsigned char kInEndpoint = 0x81;
+const int64_t kMaxRetryPauseMs = 100;
 
 // The result a synchronous libusb_interrupt_transfer would have given.
 int resultOf(const libusb_transfer* transfer)
@@ -26,6 +32,12 @@ int resultOf(const libusb_transfer* transfer)
     case LIBUSB_TRANSFER_OVERFLOW: return LIBUSB_ERROR_OVERFLOW;
     default: return LIBUSB_ERROR_IO;
     }
+}
+
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 bool isStopCode(int result)
@@ -41,8 +53,9 @@ void logFailure(int received, int result)
 }
 }
 
-void USBDevice::startReadThread()
+void USBDevice::startReadThread(libusb_device_handle* handle)
 {
+    m_inHandle = handle;
     for (int i = 0; i < kInTransfers; i++) {
         InSlot& slot = m_inSlots[i];
         slot = InSlot();
@@ -51,6 +64,8 @@ void USBDevice::startReadThread()
         slot.transfer = libusb_alloc_transfer(0);
     }
     m_inStopping = false;
+    m_inFailures = 0;
+    m_inRetryAtMs = 0;
     m_readThreadRunning = true;
     m_readThreadStarted = pthread_create(&m_readThread, nullptr, &USBDevice::readThreadLoop, this) == 0;
     if (!m_readThreadStarted) {
@@ -73,6 +88,8 @@ void USBDevice::stopReadThread()
         }
     }
     if (m_readThreadStarted) {
+        // A thread waiting out a retry pause looks at the flag again at once.
+        libusb_interrupt_event_handler(nullptr);
         pthread_join(m_readThread, nullptr);
         m_readThreadStarted = false;
     }
@@ -81,6 +98,7 @@ void USBDevice::stopReadThread()
         delete[] slot.buffer;
         slot = InSlot();
     }
+    m_inHandle = nullptr;
 }
 
 void* USBDevice::readThreadLoop(void* arg)
@@ -117,36 +135,60 @@ void USBDevice::appendReport(char* report)
     pthread_mutex_unlock(&m_queueMutex);
 }
 
-// The thread keeps every slot's transfer pending, handles each as it completes (a failed
-// or cancelled one may come back before older ones), and ends once none is pending after
-// a close or a stop code.
+// The thread keeps every slot's transfer pending and handles each as it completes (a
+// failed or cancelled one may come back before older ones). A slot that failed for a
+// passing reason waits out a pause and goes again. The thread ends once no transfer is
+// pending and none waits to go again: after a close or a stop code.
 void USBDevice::readLoop()
 {
-    syslog(LOG_DEBUG, "NATIVESUPPORT: Read thread is starting for device: %s %s", m_productName.c_str(),
-           m_firmwareVersion.c_str());
-    if (m_usb_handle == nullptr)
-        return;
+    {
+        std::lock_guard<std::mutex> info(m_infoMutex);
+        syslog(LOG_DEBUG, "NATIVESUPPORT: Read thread is starting for device: %s %s", m_productName.c_str(),
+               m_firmwareVersion.c_str());
+    }
     m_inCompleted = 0;
-    bool pending = false;
     for (InSlot& slot : m_inSlots)
-        pending = submitIn(slot) || pending;
-    while (pending) {
-        while (!__atomic_load_n(&m_inCompleted, __ATOMIC_ACQUIRE))
-            libusb_handle_events_completed(nullptr, &m_inCompleted);
+        submitIn(slot);
+    for (;;) {
+        bool active = false;
+        for (const InSlot& slot : m_inSlots)
+            active = active || slot.submitted || slot.parked;
+        if (!active)
+            return;
+        waitForInEvents();
         const int done = __atomic_exchange_n(&m_inCompleted, 0, __ATOMIC_ACQ_REL);
-        pending = false;
         for (InSlot& slot : m_inSlots) {
             if (slot.submitted && (done & slot.bit) != 0)
                 finishIn(slot);
-            pending = slot.submitted || pending;
         }
+        retryParkedIn();
     }
 }
 
-// Submits the slot's transfer into a zeroed report buffer. False when it is not pending
-// afterwards: the device is closing, the reading has stopped, or the submission failed.
-bool USBDevice::submitIn(InSlot& slot)
+// Waits until a transfer completes or, with slots parked, until their retry is due.
+void USBDevice::waitForInEvents()
 {
+    bool parked = false;
+    for (const InSlot& slot : m_inSlots)
+        parked = parked || slot.parked;
+    if (!parked) {
+        while (!__atomic_load_n(&m_inCompleted, __ATOMIC_ACQUIRE))
+            libusb_handle_events_completed(nullptr, &m_inCompleted);
+        return;
+    }
+    const int64_t left = m_inRetryAtMs - nowMs();
+    if (left <= 0 || !m_readThreadRunning || m_inStopping)
+        return;
+    timeval timeout = {static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000)};
+    libusb_handle_events_timeout_completed(nullptr, &timeout, &m_inCompleted);
+}
+
+// Submits the slot's transfer into a zeroed report buffer, unless the reading ends.
+void USBDevice::submitIn(InSlot& slot)
+{
+    slot.parked = false;
+    if (slot.transfer == nullptr)
+        return;
     const int length = m_reportLength;
     if (slot.buffer == nullptr)
         slot.buffer = new char[length]();
@@ -157,23 +199,19 @@ bool USBDevice::submitIn(InSlot& slot)
     {
         std::lock_guard<std::mutex> lock(m_inMutex);
         if (!m_readThreadRunning || m_inStopping)
-            return false;
-        libusb_fill_interrupt_transfer(slot.transfer, m_usb_handle, kInEndpoint,
+            return;
+        libusb_fill_interrupt_transfer(slot.transfer, m_inHandle, kInEndpoint,
                                        reinterpret_cast<unsigned char*>(slot.buffer), length, inTransferDone,
                                        &slot, 0);
         submitted = libusb_submit_transfer(slot.transfer);
         slot.submitted = submitted == 0;
     }
-    if (submitted == 0)
-        return true;
-    // A transfer that cannot be submitted is given up rather than retried at once.
-    logFailure(0, submitted);
-    if (isStopCode(submitted))
-        stopAllIn();
-    return false;
+    if (submitted != 0)
+        failIn(slot, submitted, 0);
 }
 
-// Handles the slot's completed transfer and submits it again unless the reading ends.
+// Handles the slot's completed transfer and submits it again unless the reading ends or
+// the slot has to wait.
 void USBDevice::finishIn(InSlot& slot)
 {
     libusb_transfer* transfer = slot.transfer;
@@ -183,13 +221,45 @@ void USBDevice::finishIn(InSlot& slot)
     }
     if (slot.queued) {
         slot.buffer = nullptr;   // the queue owns it now
+        m_inFailures = 0;
     } else if (transfer->status != LIBUSB_TRANSFER_CANCELLED && !m_inStopping) {
-        const int result = resultOf(transfer);
-        logFailure(transfer->actual_length, result);
-        if (isStopCode(result))
-            stopAllIn();
+        failIn(slot, resultOf(transfer), transfer->actual_length);
+        if (slot.parked || m_inStopping)
+            return;
     }
     submitIn(slot);
+}
+
+// A failed transfer or submission. A stop code ends the reading; anything else (the usbfs
+// memory limit reached, an overflow, an empty report) passes: the slot goes again after a
+// pause that doubles with each failure in a row, up to kMaxRetryPauseMs, so that a device
+// failing every transfer costs next to nothing and one that recovers is read again.
+void USBDevice::failIn(InSlot& slot, int result, int received)
+{
+    logFailure(received, result);
+    if (isStopCode(result)) {
+        stopAllIn();
+        return;
+    }
+    m_inFailures = std::min(m_inFailures + 1, 31);
+    const int64_t pause = std::min<int64_t>(kMaxRetryPauseMs, int64_t{1} << std::min(m_inFailures - 1, 16));
+    m_inRetryAtMs = nowMs() + pause;
+    slot.parked = true;
+}
+
+void USBDevice::retryParkedIn()
+{
+    const bool ending = !m_readThreadRunning || m_inStopping;
+    if (!ending && nowMs() < m_inRetryAtMs)
+        return;
+    for (InSlot& slot : m_inSlots) {
+        if (!slot.parked)
+            continue;
+        if (ending)
+            slot.parked = false;
+        else
+            submitIn(slot);
+    }
 }
 
 // A stop code ends the reading: nothing is submitted again, and the transfers still
@@ -224,3 +294,5 @@ int USBDevice::read_Device(char* buffer, int length, long timeout)
     delete[] report;
     return reportLength;
 }
+
+} // namespace nativesupport

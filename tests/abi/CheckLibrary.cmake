@@ -1,4 +1,6 @@
-# Checks a built libNativeSupport.so: the ELF class it should have and its 29 JNI exports.
+# Checks a built libNativeSupport.so: the ELF class it should have, its 29 JNI exports, and
+# that it calls none of libusb's synchronous transfer functions (their completion reads the
+# transfer after its waiter may have freed it, in libusb 1.0.26).
 # cmake -DLIB=<path> -DEXPECT=<text `file` must print> -P CheckLibrary.cmake
 execute_process(COMMAND file -L ${LIB} OUTPUT_VARIABLE kind)
 if(NOT kind MATCHES "${EXPECT}")
@@ -30,4 +32,10 @@ list(LENGTH all exported)
 if(NOT exported EQUAL 29 OR NOT count EQUAL 29)
   message(FATAL_ERROR "expected 29 JNI exports, found ${exported}")
 endif()
-message(STATUS "${LIB}: ${EXPECT}, 29 JNI exports")
+execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE imports)
+string(REGEX MATCHALL "libusb_(control_transfer|interrupt_transfer|bulk_transfer|get_string_descriptor[a-z_]*|get_descriptor)"
+       synchronous "${imports}")
+if(synchronous)
+  message(FATAL_ERROR "${LIB} calls libusb's synchronous transfers: ${synchronous}")
+endif()
+message(STATUS "${LIB}: ${EXPECT}, 29 JNI exports, no synchronous libusb transfer")

@@ -5,6 +5,8 @@
 #include "FakeJniEnv.h"
 #include "JniUtil.h"
 
+using namespace nativesupport;
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

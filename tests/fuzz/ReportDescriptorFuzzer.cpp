@@ -4,6 +4,8 @@
 // the length given.
 #include "USBDevice.h"
 
+using nativesupport::USBDevice;
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -1,67 +1,91 @@
-#include "NativeSupport.h"
-#include "USBDevice.h"
+// The handle registry both kinds of native objects live in.
+#include "HandleRegistry.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-TEST(Registry, ListsLiveDevicesInOrderOfConstruction)
-{
-    const size_t before = usbDevices.size();
-    USBDevice* a = new USBDevice();
-    USBDevice* b = new USBDevice();
-    USBDevice* c = new USBDevice();
-    ASSERT_EQ(before + 3, usbDevices.size());
-    delete b;
-    ASSERT_EQ(before + 2, usbDevices.size());
-    EXPECT_EQ(a, usbDevices[before]);
-    EXPECT_EQ(c, usbDevices[before + 1]);
-    EXPECT_TRUE(doesUSBDeviceExist(a));
-    EXPECT_FALSE(doesUSBDeviceExist(nullptr));
-    delete a;
-    delete c;
-    EXPECT_EQ(before, usbDevices.size());
+using nativesupport::HandleRegistry;
+using nativesupport::pointerFromHandle;
+
+namespace {
+struct Counted {
+    explicit Counted(std::atomic<int>& live) : live(live) { ++live; }
+    ~Counted() { --live; }
+    std::atomic<int>& live;
+};
 }
 
-TEST(Registry, HandlesRoundTripThePointer)
+TEST(HandleRegistry, NamesObjectsByAddressInOrderAndForgetsThemWhenRetired)
 {
-    USBDevice* d = new USBDevice();
-    const jlong handle = handleFromPointer(d);
-    EXPECT_EQ(d, pointerFromHandle(handle));
-    {
-        USBDeviceLease lease(handle);
-        EXPECT_EQ(d, lease.get());
-    }
-    EXPECT_EQ(static_cast<int>(reinterpret_cast<uintptr_t>(d) & 0xffffffffu), handleLogValue(handle));
-    EXPECT_TRUE(destroyUSBDevice(handle));
-    EXPECT_FALSE(destroyUSBDevice(handle));
-    USBDeviceLease stale(handle);
-    EXPECT_FALSE(stale);
+    HandleRegistry<Counted> registry;
+    std::atomic<int> live{0};
+    const jlong a = registry.add(std::make_unique<Counted>(live));
+    const jlong b = registry.add(std::make_unique<Counted>(live));
+    const jlong c = registry.add(std::make_unique<Counted>(live));
+    EXPECT_EQ(pointerFromHandle(a), registry.lease(a).get());
+
+    EXPECT_TRUE(registry.retire(b, [](Counted&) { return true; }));
+    EXPECT_EQ(2, live.load());
+    const std::vector<Counted*> order{static_cast<Counted*>(pointerFromHandle(a)),
+                                      static_cast<Counted*>(pointerFromHandle(c))};
+    EXPECT_EQ(order, registry.inOrder());
+    EXPECT_FALSE(registry.lease(b)) << "a retired handle names nothing";
+    EXPECT_FALSE(registry.retire(b, [](Counted&) { return true; }));
+    EXPECT_FALSE(registry.lease(0));
+    EXPECT_FALSE(registry.contains(nullptr));
+
+    // A finish that fails leaves the object in use.
+    EXPECT_TRUE(registry.retire(c, [](Counted&) { return false; }));
+    EXPECT_TRUE(registry.lease(c));
+    EXPECT_EQ(2, live.load());
 }
 
-TEST(Registry, DestroyWaitsForCallsUnderWayAndRefusesNewOnes)
+TEST(HandleRegistry, RetireWaitsForCallsUnderWayAndRefusesNewOnes)
 {
-    USBDevice* d = new USBDevice();
-    const jlong handle = handleFromPointer(d);
-    auto held = std::make_unique<USBDeviceLease>(handle);
-    ASSERT_TRUE(*held);
+    HandleRegistry<Counted> registry;
+    std::atomic<int> live{0};
+    const jlong h = registry.add(std::make_unique<Counted>(live));
+    auto call = std::make_unique<HandleRegistry<Counted>::Lease>(registry.lease(h));
 
-    std::atomic<bool> destroyed{false};
-    std::thread destroyer([&] {
-        destroyed = destroyUSBDevice(handle);
-    });
-    // Once the destroy has begun, new calls no longer get the device.
-    for (;;) {
-        USBDeviceLease probe(handle);
-        if (!probe)
-            break;
-        std::this_thread::yield();
+    std::atomic<bool> finished{false};
+    std::thread retirer([&] { registry.retire(h, [&](Counted&) { return finished = true; }); });
+    while (registry.lease(h))
+        std::this_thread::yield();   // once the retire has begun, new calls get nothing
+    EXPECT_FALSE(finished) << "the object is finished only once the call under way has ended";
+    EXPECT_EQ(1, live.load());
+    call.reset();
+    retirer.join();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(0, live.load());
+}
+
+// Callers on the current handle while another thread retires it and adds a new object: no
+// call may touch an object after it is gone (AddressSanitizer reports it in its tree).
+TEST(HandleRegistry, CallsRacingRetireAndReuseNeverTouchAGoneObject)
+{
+    HandleRegistry<Counted> registry;
+    std::atomic<int> live{0};
+    std::atomic<jlong> current{registry.add(std::make_unique<Counted>(live))};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 3; ++i) {
+        callers.emplace_back([&] {
+            while (!stop) {
+                auto lease = registry.lease(current);
+                if (lease)
+                    EXPECT_GE(lease->live.load(), 1);
+            }
+        });
     }
-    EXPECT_FALSE(destroyed);
-    EXPECT_TRUE(doesUSBDeviceExist(d)) << "the device lives while a call still uses it";
-    held.reset();
-    destroyer.join();
-    EXPECT_TRUE(destroyed);
-    EXPECT_FALSE(doesUSBDeviceExist(d));
+    for (int i = 0; i < 20000; ++i) {
+        const jlong old = current;
+        current = registry.add(std::make_unique<Counted>(live));
+        registry.retire(old, [](Counted&) { return true; });
+    }
+    stop = true;
+    for (std::thread& t : callers)
+        t.join();
+    EXPECT_EQ(1, live.load());
 }

@@ -1,5 +1,7 @@
 #include "USBDevice.h"
 
+using nativesupport::USBDevice;
+
 #include <gtest/gtest.h>
 
 #include <vector>

@@ -1,0 +1,173 @@
+#pragma once
+// The objects Java holds through native instance handles, and the calls under way on them.
+//
+// A handle is the object's address, taken as a signed integer and widened to 64 bits (so
+// the 32-bit build sign-extends it); a handle coming back from Java is read as an address
+// again (in the 32-bit build from its low half) and is valid exactly while that address is
+// registered. Log lines print a handle's low 32 bits.
+//
+// One registry per kind of object. It owns what it lists: `add` takes the object, `retire`
+// ends it. Every native call on an object holds a Lease for its duration; retiring waits
+// for the leases under way and refuses new ones, so an object is never deleted under a
+// call. Lookups are O(1), whatever the number of live objects.
+#include <jni.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace nativesupport {
+
+inline jlong handleFromPointer(const void* p)
+{
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(p));
+}
+
+inline void* pointerFromHandle(jlong handle)
+{
+    return reinterpret_cast<void*>(static_cast<intptr_t>(handle));
+}
+
+inline int handleLogValue(jlong handle)
+{
+    return static_cast<int>(static_cast<uint32_t>(handle));
+}
+
+template <typename T>
+class HandleRegistry {
+    struct Entry {
+        std::unique_ptr<T> object;
+        typename std::list<T*>::iterator position;
+        // Leases under way in the low bits, the retiring mark in the top bit: one word, so
+        // that ending a call touches the entry exactly once.
+        std::atomic<uint32_t> state{0};
+    };
+    static constexpr uint32_t kRetiring = 0x80000000u;
+
+public:
+    // One native call's hold on an object; empty when the handle names no object in use.
+    class Lease {
+    public:
+        Lease() = default;
+        Lease(Lease&& other) noexcept : m_registry(other.m_registry), m_entry(other.m_entry)
+        {
+            other.m_entry = nullptr;
+        }
+        Lease& operator=(Lease&&) = delete;
+        Lease(const Lease&) = delete;
+        ~Lease()
+        {
+            if (m_entry != nullptr)
+                m_registry->endCall(m_entry);
+        }
+
+        T* get() const { return m_entry != nullptr ? m_entry->object.get() : nullptr; }
+        T* operator->() const { return get(); }
+        explicit operator bool() const { return m_entry != nullptr; }
+
+    private:
+        friend class HandleRegistry;
+        Lease(HandleRegistry* registry, Entry* entry) : m_registry(registry), m_entry(entry) {}
+
+        HandleRegistry* m_registry = nullptr;
+        Entry* m_entry = nullptr;
+    };
+
+    // Registers the object and returns its handle. Throws std::bad_alloc when there is no
+    // room; the object is deleted then.
+    jlong add(std::unique_ptr<T> object)
+    {
+        T* p = object.get();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto placed = m_entries.try_emplace(p);
+        Entry& entry = placed.first->second;
+        try {
+            entry.position = m_order.insert(m_order.end(), p);
+        } catch (...) {
+            m_entries.erase(placed.first);
+            throw;
+        }
+        entry.object = std::move(object);
+        return handleFromPointer(p);
+    }
+
+    Lease lease(jlong handle)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(pointerFromHandle(handle));
+        if (it == m_entries.end() || (it->second.state.load(std::memory_order_relaxed) & kRetiring) != 0)
+            return Lease();
+        it->second.state.fetch_add(1, std::memory_order_relaxed);
+        return Lease(this, &it->second);
+    }
+
+    // Whether `p` names a registered object (one being retired included). Compares
+    // addresses only; `p` is never dereferenced.
+    bool contains(const void* p) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_entries.count(p) != 0;
+    }
+
+    // Takes the object out of use: new leases are refused, and once the leases under way
+    // have ended, `finish` runs on it with no other call on it. When `finish` returns true
+    // the object is unregistered and deleted; otherwise it is in use again. True when
+    // `finish` ran; false when the handle names no object in use (never registered, gone,
+    // or already being retired).
+    template <typename Finish>
+    bool retire(jlong handle, Finish finish)
+    {
+        Entry* entry;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            auto it = m_entries.find(pointerFromHandle(handle));
+            if (it == m_entries.end() || (it->second.state.fetch_or(kRetiring) & kRetiring) != 0)
+                return false;
+            entry = &it->second;
+            m_idle.wait(lock, [entry] { return entry->state.load(std::memory_order_acquire) == kRetiring; });
+        }
+        const bool done = finish(*entry->object);
+        std::unique_ptr<T> gone;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!done) {
+                entry->state.store(0, std::memory_order_release);
+                return true;
+            }
+            gone = std::move(entry->object);
+            m_order.erase(entry->position);
+            m_entries.erase(gone.get());
+        }
+        return true;
+    }
+
+    // The registered objects in order of registration.
+    std::vector<T*> inOrder() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::vector<T*>(m_order.begin(), m_order.end());
+    }
+
+private:
+    // The decrement is the call's last touch of the entry: from then on a retiring entry
+    // may be gone. The registry itself lives as long as the process.
+    void endCall(Entry* entry)
+    {
+        if (entry->state.fetch_sub(1, std::memory_order_acq_rel) == (kRetiring | 1)) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_idle.notify_all();
+        }
+    }
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_idle;
+    std::unordered_map<const void*, Entry> m_entries;
+    std::list<T*> m_order;
+};
+
+} // namespace nativesupport
