@@ -67,4 +67,4 @@ endif()
 # instance, shared memory and hot-plug code from many Java threads, and the output,
 # control and firmware update paths with their failures.
 set(NS_SANITIZED_JUNIT NativeInstanceTest ConnectAndReadTest OutputTest FirmwareUpdateTest
-    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest)
+    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest)

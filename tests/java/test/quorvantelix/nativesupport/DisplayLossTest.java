@@ -18,6 +18,7 @@ class DisplayLossTest {
     @Test
     void noServerThenAServerThatDies() throws Exception {
         assertTrue(SysLog.start(), "cannot bind /dev/log");
+        Callbacks.reset();
         Process xvfb = null;
         try {
             usb.subscribeUSBChangeEvents();

