@@ -1,4 +1,5 @@
-# Install rules (component jni) of the library of this tree's ABI.
+# Install rules (component jni) and the Debian package libnativesupport-jni, one per ABI:
+# architecture i386 from the 32-bit tree, amd64 from the 64-bit one.
 #
 #   <prefix>/lib/<triplet>/jni/libNativeSupport.so         where Debian puts JNI libraries
 #   <prefix>/lib/debug/.build-id/<xx>/<rest>.debug          its DWARF sections
@@ -34,3 +35,38 @@ install(FILES ${_ns_dist}/${_ns_lib} DESTINATION ${NS_JNI_DIR} COMPONENT jni)
 install(DIRECTORY ${_ns_dist}/build-id/ DESTINATION lib/debug/.build-id COMPONENT jni)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_SOURCE_DIR}/packaging/README
         DESTINATION ${NS_DOC_DIR} COMPONENT jni)
+
+# The Debian architecture of this tree's triplet (i386-linux-gnu: i386, x86_64-linux-gnu: amd64).
+find_program(NS_DPKG_ARCHITECTURE dpkg-architecture)
+if(NS_DPKG_ARCHITECTURE)
+  execute_process(COMMAND ${NS_DPKG_ARCHITECTURE} -t${NS_MULTIARCH} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE NS_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME libnativesupport-jni)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "NativeSupport developers")
+set(CPACK_PACKAGE_CONTACT "NativeSupport developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "JNI library of the pen tablet device manager")
+set(CPACK_PACKAGE_DESCRIPTION "\
+libNativeSupport.so is the native side of the Java device manager of pen tablets.
+It finds and opens the tablets through libusb-1.0, streams their pen reports to
+Java, sends commands and firmware updates, reports USB and display changes (GTK+ 2,
+loaded when first needed) and lends Java System V shared memory segments.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Only the jni component: a tree built with its tests has other install rules.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};jni;/")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "NativeSupport developers")
+set(CPACK_DEBIAN_PACKAGE_SECTION java)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+if(NS_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${NS_DEB_ARCH})
+endif()
+# Depends from the libraries it links (dpkg-shlibdeps); GTK+ 2 is only loaded when a
+# display change subscription needs it.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libgtk2.0-0")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+include(CPack)
