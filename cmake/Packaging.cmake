@@ -42,6 +42,10 @@ if(NS_DPKG_ARCHITECTURE)
   execute_process(COMMAND ${NS_DPKG_ARCHITECTURE} -t${NS_MULTIARCH} -qDEB_HOST_ARCH
                   OUTPUT_VARIABLE NS_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
+if(NOT NS_DEB_ARCH)
+  # cpack would label the package with the machine's own architecture instead.
+  message(WARNING "dpkg-architecture (dpkg-dev) gives no Debian architecture for ${NS_MULTIARCH}")
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME libnativesupport-jni)
