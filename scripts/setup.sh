@@ -5,7 +5,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 AMD64_PKGS=(
-  build-essential cmake pkg-config g++-multilib clang file binutils
+  build-essential cmake pkg-config g++-multilib clang file binutils dpkg-dev
   libusb-1.0-0-dev libgtk2.0-dev libgtest-dev googletest libumockdev-dev umockdev
   openjdk-17-jdk-headless junit5
   xvfb xauth xfonts-base x11-xserver-utils qemu-user libgtk-3-0
