@@ -16,4 +16,4 @@ for preset in asan tsan fuzz; do
 done
 # One CTest run over all builds, so that one summary line closes it.
 printf 'subdirs("host" "i386" "asan" "tsan" "fuzz")\n' > build/CTestTestfile.cmake
-ctest --test-dir build --output-on-failure --timeout 900
+ctest --test-dir build --output-on-failure --timeout 900 -j "$(nproc)"

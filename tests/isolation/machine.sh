@@ -1,0 +1,35 @@
+#!/bin/sh
+# The part of check.sh that runs in the stand-in machine's mount namespace.
+#   machine.sh <scratch directory> <isolate.sh> <syslog_peer> <suite command...>
+set -eu
+scratch=$1 isolate=$2 peer=$3
+shift 3
+fail() { echo "isolation check: $*" >&2; exit 1; }
+mount -t tmpfs check "$scratch"
+mkdir "$scratch/upper" "$scratch/work"
+mount -t overlay check-dev -o "lowerdir=/dev,upperdir=$scratch/upper,workdir=$scratch/work" /dev
+"$peer" listen > "$scratch/taken" &
+logger_pid=$!
+for _ in $(seq 100); do [ -S /dev/log ] && break; sleep 0.05; done
+[ -S /dev/log ] || fail "the stand-in system logger did not start"
+mkdir -p /dev/.udev/db && : > /dev/.udev/db/machine-entry
+state() { stat -c '%F %i %Y' /dev/log /dev/.udev/db /dev/.udev/db/machine-entry; ls -A /dev/.udev/db; ls -A /run; }
+before=$(state)
+"$peer" spam &
+spammer=$!
+
+status=0
+sh "$isolate" "$@" < /dev/null || status=$?
+
+kill "$spammer"
+wait "$spammer" || true
+after=$(state)
+kill "$logger_pid"
+wait "$logger_pid" || true
+[ "$status" = 0 ] || fail "the suite failed (status $status) beside another program's log lines"
+[ "$before" = "$after" ] || fail "the machine changed: before
+$before
+after
+$after"
+[ "$(cat "$scratch/taken")" -gt 0 ] || fail "the system logger took none of the other program's lines"
+echo "isolation check: the suite passed; /dev/log, the udev database and /run are as they were; the system logger took $(cat "$scratch/taken") lines of the other program"
