@@ -14,18 +14,22 @@
 //   goes away;
 // - one display thread uses GDK at a time, and each removes its handler when its loop
 //   ends, so every subscription starts from the same state.
-#include "Notifications.h"
+#include "DisplayChange.h"
+
+#include "JavaCall.h"
+#include "Subscription.h"
 
 #include <dlfcn.h>
 #include <gdk/gdkx.h>
 #include <syslog.h>
 
+#include <memory>
 #include <mutex>
 #include <type_traits>
 
-namespace {
-const char* const kDiscoveryClass = "quorvantelix/dm/DeviceDiscoveryService";
+namespace nativesupport {
 
+namespace {
 // The GDK, GLib and Xlib functions the display thread uses, taken from libgdk-x11-2.0 and
 // the libraries it brings along.
 struct Gtk2 {
@@ -42,6 +46,7 @@ struct Gtk2 {
     NS_GTK2_FUNCTION(g_signal_connect_data);
     NS_GTK2_FUNCTION(g_signal_handler_disconnect);
     NS_GTK2_FUNCTION(g_idle_add);
+    NS_GTK2_FUNCTION(g_source_remove);
     NS_GTK2_FUNCTION(XSetIOErrorHandler);
     NS_GTK2_FUNCTION(XSetIOErrorExitHandler);
 #undef NS_GTK2_FUNCTION
@@ -50,19 +55,15 @@ struct Gtk2 {
 Gtk2 g_gtk;               // filled once, by the first display thread that needs it
 bool g_gtkLoaded = false; // guarded by g_gtkMutex
 
-// Held by a display thread for as long as it uses GTK.
+// Held by a display thread for as long as it uses GDK: one at a time.
 std::mutex g_gtkMutex;
 
-// Display threads and unsubscribe agree here on whether a main loop runs, and whose.
-std::mutex g_loopMutex;
-unsigned g_loopSubscription = 0;   // guarded by g_loopMutex; 0 when no loop runs
-
-// Set, on the display thread, once the X server went away. GTK+ 2 cannot open its
-// default display again, so display changes stay unreported from then on.
+// Set, on the display thread, once the X server went away. GDK cannot open its default
+// display again, so display changes stay unreported from then on.
 std::atomic<bool> g_displayLost{false};
 Display* g_xdisplay = nullptr;                 // the display thread's X connection
-GMainLoop* g_loop = nullptr;                   // the running display thread's loop, on that thread
 XIOErrorHandler g_previousIOErrorHandler = nullptr;
+GMainLoop* g_runningLoop = nullptr;            // display thread only: the loop it runs
 
 bool otherGtkLoaded()
 {
@@ -75,20 +76,20 @@ bool otherGtkLoaded()
     return false;
 }
 
-// GTK+ 2 is never unloaded: it cannot be, once initialised.
+// GDK is never unloaded: it cannot be, once initialised.
 bool loadGtk2()
 {
     if (g_gtkLoaded)
         return true;
-    void* gtk = dlopen("libgdk-x11-2.0.so.0", RTLD_LAZY | RTLD_LOCAL);
-    if (gtk == nullptr) {
+    void* gdk = dlopen("libgdk-x11-2.0.so.0", RTLD_LAZY | RTLD_LOCAL);
+    if (gdk == nullptr) {
         syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): GTK+ 2 could not be loaded (%s).\n", dlerror());
         return false;
     }
     Gtk2 api;
     bool complete = true;
     auto take = [&](auto& function, const char* name) {
-        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(gtk, name));
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(gdk, name));
         complete = complete && function != nullptr;
     };
 #define NS_GTK2_TAKE(name) take(api.name, #name)
@@ -104,6 +105,7 @@ bool loadGtk2()
     NS_GTK2_TAKE(g_signal_connect_data);
     NS_GTK2_TAKE(g_signal_handler_disconnect);
     NS_GTK2_TAKE(g_idle_add);
+    NS_GTK2_TAKE(g_source_remove);
     NS_GTK2_TAKE(XSetIOErrorHandler);
     NS_GTK2_TAKE(XSetIOErrorExitHandler);   // libX11 1.7 or later
 #undef NS_GTK2_TAKE
@@ -130,11 +132,11 @@ int onXIOError(Display* display)
 void onXIOErrorExit(Display*, void*)
 {
     g_displayLost.store(true);
-    if (g_loop != nullptr)
-        g_gtk.g_main_loop_quit(g_loop);
+    if (g_runningLoop != nullptr)
+        g_gtk.g_main_loop_quit(g_runningLoop);
 }
 
-bool initGtk()
+bool initGdk()
 {
     if (!g_gtk.gdk_init_check(nullptr, nullptr))
         return false;
@@ -149,67 +151,48 @@ bool initGtk()
     return true;
 }
 
-// Ends the loop that runs, unless it belongs to the subscription in force. Runs on the
-// display thread, as a GLib idle source.
-gboolean quitUnsubscribedLoop(gpointer)
+// What the display thread's loop needs at its start: the subscription, and the loop.
+struct LoopStart {
+    Subscription* subscription;
+    GMainLoop* loop;
+    bool ran;
+};
+
+// Runs first in the loop: a close that came before the loop ran is seen here, and one that
+// comes later finds the loop running.
+gboolean loopStarted(gpointer data)
 {
-    std::lock_guard<std::mutex> lock(g_loopMutex);
-    if (g_loopSubscription != 0 && !isSubscribed(g_loopSubscription) && g_loop != nullptr)
-        g_gtk.g_main_loop_quit(g_loop);
+    LoopStart* start = static_cast<LoopStart*>(data);
+    start->ran = true;
+    if (!start->subscription->enterDisplayLoop(start->loop))
+        g_gtk.g_main_loop_quit(start->loop);
     return FALSE;
 }
-
-bool enterLoop(unsigned subscription, GMainLoop* loop)
-{
-    std::lock_guard<std::mutex> lock(g_loopMutex);
-    if (!isSubscribed(subscription) || g_displayLost.load())
-        return false;   // unsubscribed before the loop could start
-    g_loopSubscription = subscription;
-    g_loop = loop;
-    return true;
 }
 
-void leaveLoop()
+void resize_cb(GdkScreen* screen, gpointer data)
 {
-    std::lock_guard<std::mutex> lock(g_loopMutex);
-    g_loopSubscription = 0;
-    g_loop = nullptr;
-}
-
-void callDisplayChangedHandler(JavaVM* vm)
-{
-    JNIEnv* env = nullptr;
-    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK)
-        env = nullptr;
-    if (env != nullptr) {
-        jclass service = env->FindClass(kDiscoveryClass);
-        jmethodID method = service != nullptr ? env->GetStaticMethodID(service, "handleDisplayChangedEvent", "()V")
-                                              : nullptr;
-        if (method != nullptr)
-            env->CallStaticVoidMethod(service, method);
-    }
-    vm->DetachCurrentThread();
-    syslog(LOG_INFO, "Native Java sendJNIDisplayReconfigurationEvent() Detached JNIEnv\n");
-}
-}
-
-void resize_cb(GdkScreen* screen, gpointer)
-{
+    Subscription* subscription = static_cast<Subscription*>(data);
     syslog(LOG_INFO, "NATIVESUPPORT: resize_cb(): called.\n");
     const long height = g_gtk.gdk_screen_get_height(screen);
     const long width = g_gtk.gdk_screen_get_width(screen);
     syslog(LOG_INFO, "NATIVESUPPORT: resize_cb(): screen width %ld", width);
     syslog(LOG_INFO, "NATIVESUPPORT: resize_cb(): screen height %ld", height);
-    if (JavaVM* vm = g_pjavaVM.load())
-        callDisplayChangedHandler(vm);
+    if (subscription->isClosed())
+        return;
+    callStaticVoid(subscription->vm(), subscription->javaClass(), subscription->displayMethod(),
+                   "handleDisplayChangedEvent()", nullptr,
+                   "Native Java sendJNIDisplayReconfigurationEvent() Detached JNIEnv\n");
 }
 
-void* startDisplayChangedEventThread(void* subscription)
+void* startDisplayChangedEventThread(void* argument)
 {
-    const unsigned mine = subscriptionOf(subscription);
+    auto* held = static_cast<std::shared_ptr<Subscription>*>(argument);
+    std::shared_ptr<Subscription> subscription = std::move(*held);
+    delete held;
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
-    std::lock_guard<std::mutex> gtkOwner(g_gtkMutex);   // the previous display thread has finished
-    if (!isSubscribed(mine))
+    std::lock_guard<std::mutex> gdkOwner(g_gtkMutex);   // the previous display thread has finished
+    if (subscription->isClosed())
         return nullptr;
     if (otherGtkLoaded()) {
         syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): GTK+ 3 is loaded in this process, "
@@ -223,32 +206,34 @@ void* startDisplayChangedEventThread(void* subscription)
     }
     if (!loadGtk2())
         return nullptr;
-
-    if (!initGtk()) {
+    if (!initGdk()) {
         syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): cannot open the display. "
                          "Display changes are not reported.\n");
         return nullptr;
     }
 
     GdkScreen* screen = g_gtk.gdk_screen_get_default();
-    const gulong handler = g_gtk.g_signal_connect_data(screen, "size-changed", G_CALLBACK(resize_cb), nullptr,
-                                                        nullptr, static_cast<GConnectFlags>(0));
+    const gulong handler = g_gtk.g_signal_connect_data(screen, "size-changed", G_CALLBACK(resize_cb),
+                                                        subscription.get(), nullptr, static_cast<GConnectFlags>(0));
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): call back created.\n");
     GMainLoop* loop = g_gtk.g_main_loop_new(nullptr, FALSE);
-    if (enterLoop(mine, loop)) {
+    LoopStart start = {subscription.get(), loop, false};
+    const guint started = g_gtk.g_idle_add(loopStarted, &start);
+    g_runningLoop = loop;
+    if (!g_displayLost.load())
         g_gtk.g_main_loop_run(loop);
-        leaveLoop();
-    }
+    g_runningLoop = nullptr;
+    if (!start.ran)
+        g_gtk.g_source_remove(started);   // the loop ended before it ran: it must not run in the next one
+    subscription->leaveDisplayLoop();
     g_gtk.g_main_loop_unref(loop);
     g_gtk.g_signal_handler_disconnect(screen, handler);
     return nullptr;
 }
 
-void quitDisplayChangedEventLoop()
+void quitDisplayLoop(GMainLoop* loop)
 {
-    std::lock_guard<std::mutex> lock(g_loopMutex);
-    // A loop that runs, or is about to: the idle source ends it once it runs, however
-    // late that is. With no loop, the display thread sees the unsubscribe by itself.
-    if (g_loopSubscription != 0)
-        g_gtk.g_idle_add(quitUnsubscribedLoop, nullptr);
+    g_gtk.g_main_loop_quit(loop);
 }
+
+} // namespace nativesupport

@@ -1,140 +1,108 @@
-// USB hot-plug: the directory signal handler and the notification thread that turns the
-// signals into at most one handleUSBHotPlugEvent call every 3 seconds.
-#include "Notifications.h"
+// USB hot-plug: the notification thread of a subscription. It takes the udev database
+// directory's signals and turns them into at most one handleUSBHotPlugEvent call every
+// 3 seconds. It sleeps in the kernel until a signal comes, the quiet interval after the
+// last call ends, or the subscription closes: an idle subscription costs nothing.
+#include "JavaCall.h"
+#include "Subscription.h"
 
-#include <pthread.h>
+#include <poll.h>
+#include <sys/signalfd.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cerrno>
+#include <ctime>
 
-#include <mutex>
-
-std::atomic<JavaVM*> g_pjavaVM{nullptr};
-jclass g_javaClass = nullptr;
-jmethodID g_javaMethod = nullptr;
-int g_USB_FileDir = -1;
-std::atomic<int> g_USB_Signal{0};
-std::atomic<time_t> g_time_t{0};
-std::atomic<unsigned> g_subscription{0};
-std::atomic<pid_t> g_hotPlugThreadId{0};
+namespace nativesupport {
 
 namespace {
 constexpr time_t kQuietSeconds = 3;
-constexpr long kPollNanoseconds = 500 * 1000;
 
-// The handler may not call syslog: the thread it interrupts may hold syslog's lock. It
-// leaves (signal, descriptor) records in this ring instead, and the notification thread
-// writes their lines. (The directory signal normally reaches no handler at all: it is
-// directed at the notification thread, which keeps it blocked and takes it with
-// sigtimedwait; see waitForDirectorySignal.) Writers are signal handlers, possibly on several threads at once;
-// the reader is whichever notification thread holds g_signalLogMutex.
-constexpr unsigned kSignalRecords = 256;
-struct SignalRecord {
-    std::atomic<unsigned> sequence{0};   // number of the record + 1 once complete
-    std::atomic<int> sig{0};
-    std::atomic<int> fd{0};
-};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<unsigned>::is_always_lock_free,
-              "the signal handler needs lock-free atomics");
-
-SignalRecord g_signalRecords[kSignalRecords];
-std::atomic<unsigned> g_signalsRecorded{0};
-std::mutex g_signalLogMutex;
-unsigned g_signalsLogged = 0;   // guarded by g_signalLogMutex
-
-void logRecordedSignals()
+// Until the wall clock's whole second reaches `second` (at least 0).
+timespec untilSecond(time_t second)
 {
-    std::lock_guard<std::mutex> lock(g_signalLogMutex);
-    for (;;) {
-        SignalRecord& record = g_signalRecords[g_signalsLogged % kSignalRecords];
-        const unsigned sequence = record.sequence.load(std::memory_order_acquire);
-        if (sequence != g_signalsLogged + 1) {
-            // Either not written yet, or overwritten by a burst larger than the ring; in
-            // the second case the oldest lines are lost, the count is not.
-            if (static_cast<int>(sequence - (g_signalsLogged + 1)) > 0)
-                g_signalsLogged = g_signalsRecorded.load() - kSignalRecords;
-            else
-                return;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec >= second)
+        return {0, 0};
+    timespec left = {second - now.tv_sec - 1, 1000000000L - now.tv_nsec};
+    if (left.tv_nsec >= 1000000000L) {
+        left.tv_sec += 1;
+        left.tv_nsec -= 1000000000L;
+    }
+    return left;
+}
+}
+
+void* Subscription::USB_Changed_Thread(void* argument)
+{
+    auto* held = static_cast<std::shared_ptr<Subscription>*>(argument);
+    std::shared_ptr<Subscription> subscription = std::move(*held);
+    delete held;
+    subscription->notificationLoop();
+    return nullptr;
+}
+
+void Subscription::notificationLoop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_notificationThread = gettid();
+    }
+    m_changed.notify_all();
+    while (!m_closed) {
+        if (m_USB_Signal > 0 && time(nullptr) >= m_time_t + kQuietSeconds) {
+            if (m_closed)
+                break;
+            callHotPlugHandler();
+            // Changes that came during the call are still queued: they are counted next,
+            // and answered by a further call once the quiet interval has passed.
+            m_USB_Signal = 0;
+            m_time_t = time(nullptr);
             continue;
         }
-        const long sig = record.sig.load(std::memory_order_relaxed);
-        const long fd = record.fd.load(std::memory_order_relaxed);
-        if (record.sequence.load(std::memory_order_acquire) != sequence)
-            continue;   // overwritten while read; the check above skips ahead
-        ++g_signalsLogged;
-        syslog(LOG_INFO, "NATIVESUPPORT: sig= %ld", sig);
-        syslog(LOG_INFO, "NATIVESUPPORT: si->si_fd= %ld", fd);
+        waitForChanges();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_notificationThread = -1;
+    }
+    m_changed.notify_all();
+}
+
+// Sleeps until a directory signal comes, the subscription closes, or (with changes
+// counted) the quiet interval ends at the first moment `time` reaches its end.
+void Subscription::waitForChanges()
+{
+    pollfd fds[2] = {{m_signals, POLLIN, 0}, {m_wake, POLLIN, 0}};
+    timespec left;
+    const timespec* timeout = nullptr;
+    if (m_USB_Signal > 0) {
+        left = untilSecond(m_time_t + kQuietSeconds);
+        timeout = &left;
+    }
+    if (ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR)
+        return;
+    if ((fds[0].revents & POLLIN) != 0)
+        takeSignals();
+}
+
+// Counts each signal taken, and logs the signal and the descriptor it reports.
+void Subscription::takeSignals()
+{
+    signalfd_siginfo info;
+    while (read(m_signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        syslog(LOG_INFO, "NATIVESUPPORT: sig= %ld", static_cast<long>(info.ssi_signo));
+        syslog(LOG_INFO, "NATIVESUPPORT: si->si_fd= %ld", static_cast<long>(info.ssi_fd));
+        ++m_USB_Signal;
     }
 }
 
-// One handleUSBHotPlugEvent call, with the thread attached to `vm` for its duration.
-void callHotPlugHandler(JavaVM* vm)
+void Subscription::callHotPlugHandler()
 {
-    JNIEnv* env = nullptr;
-    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK)
-        env = nullptr;
-    syslog(LOG_INFO, "NATIVESUPPORT: Native Java USB_Changed_Thread() Attached JNIEnv = %ld",
-           reinterpret_cast<long>(env));
-    if (env != nullptr && g_javaClass != nullptr && g_javaMethod != nullptr)
-        env->CallStaticVoidMethod(g_javaClass, g_javaMethod);
-    vm->DetachCurrentThread();
-    syslog(LOG_INFO, "NATIVESUPPORT: Native Java USB_Changed_Thread() Detached JNIEnv = %ld",
-           reinterpret_cast<long>(env));
-}
+    callStaticVoid(m_pjavaVM, m_javaClass, m_javaMethod, "handleUSBHotPlugEvent()",
+                   "NATIVESUPPORT: Native Java USB_Changed_Thread() Attached JNIEnv = %ld",
+                   "NATIVESUPPORT: Native Java USB_Changed_Thread() Detached JNIEnv = %ld");
 }
 
-void USB_Changed_Callback(int sig, siginfo_t* si, void* context)
-{
-    const unsigned n = g_signalsRecorded.fetch_add(1);
-    SignalRecord& record = g_signalRecords[n % kSignalRecords];
-    record.sig.store(sig, std::memory_order_relaxed);
-    record.fd.store(si != nullptr ? si->si_fd : -1, std::memory_order_relaxed);
-    record.sequence.store(n + 1, std::memory_order_release);
-    g_USB_Signal.fetch_add(1);
-}
-
-namespace {
-sigset_t directorySignal()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGRTMIN);
-    return set;
-}
-
-// One polling period, cut short by a directory signal, which is counted and recorded as
-// the handler would.
-void waitForDirectorySignal()
-{
-    const sigset_t set = directorySignal();
-    const timespec period = {0, kPollNanoseconds};
-    siginfo_t info;
-    const int sig = sigtimedwait(&set, &info, &period);
-    if (sig > 0)
-        USB_Changed_Callback(sig, &info, nullptr);
-}
-}
-
-void* USB_Changed_Thread(void* subscription)
-{
-    const unsigned mine = subscriptionOf(subscription);
-    if (!isSubscribed(mine))
-        return nullptr;
-    g_hotPlugThreadId.store(gettid());
-    for (;;) {
-        logRecordedSignals();
-        if (g_USB_Signal.load() > 0 && time(nullptr) >= g_time_t.load() + kQuietSeconds) {
-            JavaVM* vm = g_pjavaVM.load();
-            if (vm == nullptr || g_subscription.load() != mine)
-                return nullptr;
-            callHotPlugHandler(vm);
-            const time_t now = time(nullptr);
-            g_USB_Signal.store(0);
-            g_time_t.store(now);
-        }
-        waitForDirectorySignal();
-        if (!isSubscribed(mine))
-            return nullptr;
-    }
-}
+} // namespace nativesupport

@@ -1,142 +1,229 @@
-// subscribeUSBChangeEvents and unsubscribeUSBChangeEvents: they open and close the system
-// log, the default libusb context, the watch on the udev database directory and the
-// notification and display threads.
-#include "Notifications.h"
+// subscribeUSBChangeEvents and unsubscribeUSBChangeEvents: the subscription in force, and
+// what opening and closing one does.
+#include "Subscription.h"
+
+#include "DisplayChange.h"
+#include "JavaCall.h"
+#include "JniUtil.h"
 
 #include <fcntl.h>
-#include <libusb.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <mutex>
+#include <chrono>
+
+namespace nativesupport {
 
 namespace {
-const char* const kUdevDatabase = "/dev/.udev/db/.";
+// The udev database: where udev before version 174 kept it, else where it keeps it now.
+const char* const kUdevDatabases[] = {"/dev/.udev/db/.", "/run/udev/data"};
 const char* const kDiscoveryClass = "quorvantelix/dm/DeviceDiscoveryService";
-constexpr useconds_t kUnsubscribeWaitMicroseconds = 5000;
+constexpr auto kUnsubscribeWait = std::chrono::microseconds(5000);
+const char kPrefix[] = "NATIVESUPPORT: ";
 
-// Subscribe and unsubscribe may come from different Java threads; they take turns.
+// The subscription in force; subscribe and unsubscribe take turns on the mutex.
 std::mutex g_subscriptionMutex;
-bool g_libusbStarted = false;   // guarded by g_subscriptionMutex
+std::shared_ptr<Subscription>& g_subscription = *new std::shared_ptr<Subscription>();
 
-// The threads start with the directory signal blocked: the notification thread takes it
-// with sigtimedwait, and the display thread has no business with it.
-bool startThread(void* (*function)(void*), unsigned subscription, const char* name)
+// The signals the notification thread takes from its signal descriptor: the directory's
+// signal, and SIGIO, which the kernel sends instead once the queue of real-time signals
+// is full (changes were lost: at least one came).
+sigset_t directorySignals()
 {
-    sigset_t blocked, previous;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGRTMIN);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGRTMIN);
+    sigaddset(&set, SIGIO);
+    return set;
+}
+
+// The thread starts with the directory's signals blocked (the notification thread takes
+// them from its signal descriptor; the display thread has no business with them) and with
+// a reference on the subscription, which it drops when it ends.
+bool startThread(void* (*function)(void*), const std::shared_ptr<Subscription>& subscription, const char* name)
+{
+    const sigset_t blocked = directorySignals();
+    sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    auto* argument = new std::shared_ptr<Subscription>(subscription);
     pthread_t thread;
-    const bool started = pthread_create(&thread, nullptr, function, subscriptionArgument(subscription)) == 0;
+    const bool started = pthread_create(&thread, nullptr, function, argument) == 0;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started)
+    if (!started) {
+        delete argument;
         return false;
+    }
     pthread_setname_np(thread, name);
     pthread_detach(thread);   // nobody waits for them: they end on their own
     return true;
 }
 
-// The kernel id of the notification thread just started; 0 if it does not say within a second.
-pid_t awaitHotPlugThreadId()
-{
-    for (int i = 0; i < 10000 && g_hotPlugThreadId.load() == 0; ++i)
-        usleep(100);
-    return g_hotPlugThreadId.load();
+// The directory's signal is taken by the notification thread, which keeps it blocked; this
+// handler is there only so that a stray one delivered elsewhere never ends the process.
+void USB_Changed_Callback(int, siginfo_t*, void*) {}
 }
 
-// Keeps one global reference to the callback class across subscriptions instead of
-// taking a new one each time.
-void rememberDiscoveryClass(JNIEnv* env)
+std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
 {
-    jclass found = env->FindClass(kDiscoveryClass);
-    if (found == nullptr)
-        return;   // the pending exception reaches the caller
-    if (g_javaClass == nullptr || !env->IsSameObject(g_javaClass, found))
-        g_javaClass = static_cast<jclass>(env->NewGlobalRef(found));
-    env->DeleteLocalRef(found);
-    // The notification thread of the last subscription may still be ending and reading it:
-    // the ID stays the same while the class is loaded, so it is written only when it changes.
-    const jmethodID method = env->GetStaticMethodID(g_javaClass, "handleUSBHotPlugEvent", "()V");
-    if (method != g_javaMethod)
-        g_javaMethod = method;
+    std::shared_ptr<Subscription> subscription(new Subscription());
+    if (env->GetJavaVM(&subscription->m_pjavaVM) != JNI_OK || subscription->m_pjavaVM == nullptr)
+        return nullptr;
+    openlog("libNativeSupport", LOG_PID | LOG_PERROR, 0);
+    subscription->m_time_t = time(nullptr);
+    subscription->lookUpCallbacks(env);
+    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() JavaVM* = %ld",
+           reinterpret_cast<long>(subscription->m_pjavaVM));
+    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() JNIEnv = %ld", reinterpret_cast<long>(env));
+    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() jclass = %ld",
+           reinterpret_cast<long>(subscription->m_javaClass));
+    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() jmethodID = %ld",
+           reinterpret_cast<long>(subscription->m_javaMethod));
+
+    for (const char* database : kUdevDatabases) {
+        subscription->m_USB_FileDir = ::open(database, O_RDONLY | O_CLOEXEC);
+        if (subscription->m_USB_FileDir >= 0)
+            break;
+    }
+    const sigset_t signals = directorySignals();
+    subscription->m_signals = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    subscription->m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (subscription->m_signals >= 0 && subscription->m_wake >= 0 &&
+        startThread(&Subscription::USB_Changed_Thread, subscription, "ns-hotplug"))
+        subscription->watchUdevDatabase();
+    startThread(startDisplayChangedEventThread, subscription, "ns-display");
+    subscription->m_libusb = std::make_unique<LibUsbContext>(LibUsbContext::Default);
+    syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
+    return subscription;
 }
 
-// Directory notification for created and deleted entries, signalled with SIGRTMIN. The
-// handler stays installed after unsubscribe: a signal still queued then must find it.
-// The signal goes to the notification thread only (`hotPlugThread`), which takes it
-// synchronously, so that it never interrupts a thread of the JVM; without that thread's
-// id it goes to the process, and the handler takes it wherever it lands.
-void watchUdevDatabase(pid_t hotPlugThread)
+// The class and both callbacks, taken once on the subscribing thread: a native thread's
+// FindClass sees only the system class loader, not the one that loaded the application.
+bool Subscription::lookUpCallbacks(JNIEnv* env)
 {
-    if (g_USB_FileDir < 0)
+    ScopedLocalRef<jclass> found(env, env->FindClass(kDiscoveryClass));
+    if (found.get() == nullptr) {
+        clearJavaException(env, "FindClass(quorvantelix/dm/DeviceDiscoveryService)");
+        return false;
+    }
+    m_javaClass = static_cast<jclass>(env->NewGlobalRef(found.get()));
+    m_javaMethod = env->GetStaticMethodID(m_javaClass, "handleUSBHotPlugEvent", "()V");
+    clearJavaException(env, "GetStaticMethodID(handleUSBHotPlugEvent)");
+    m_displayMethod = env->GetStaticMethodID(m_javaClass, "handleDisplayChangedEvent", "()V");
+    clearJavaException(env, "GetStaticMethodID(handleDisplayChangedEvent)");
+    return m_javaClass != nullptr;
+}
+
+// Directory notification for created and deleted entries, signalled with SIGRTMIN to the
+// notification thread only, so that it never interrupts a thread of the JVM. Without the
+// thread's id (it did not start within a second) nothing is watched.
+void Subscription::watchUdevDatabase()
+{
+    pid_t thread;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_for(lock, std::chrono::seconds(1), [this] { return m_notificationThread != 0; });
+        thread = m_notificationThread;
+    }
+    if (m_USB_FileDir < 0 || thread <= 0)
         return;
     struct sigaction action = {};
     action.sa_sigaction = USB_Changed_Callback;
     action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     sigaction(SIGRTMIN, &action, nullptr);
-    fcntl(g_USB_FileDir, F_SETSIG, SIGRTMIN);
-    if (hotPlugThread != 0) {
-        struct f_owner_ex owner = {F_OWNER_TID, hotPlugThread};
-        fcntl(g_USB_FileDir, F_SETOWN_EX, &owner);
+    struct f_owner_ex owner = {F_OWNER_TID, thread};
+    if (fcntl(m_USB_FileDir, F_SETSIG, SIGRTMIN) == 0 && fcntl(m_USB_FileDir, F_SETOWN_EX, &owner) == 0)
+        fcntl(m_USB_FileDir, F_NOTIFY, DN_CREATE | DN_DELETE | DN_MULTISHOT);
+}
+
+void Subscription::close()
+{
+    m_closed = true;
+    const uint64_t one = 1;
+    (void)!write(m_wake, &one, sizeof one);
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_for(lock, kUnsubscribeWait, [this] { return m_notificationThread < 0; });
     }
-    fcntl(g_USB_FileDir, F_NOTIFY, DN_CREATE | DN_DELETE | DN_MULTISHOT);
+    if (m_USB_FileDir >= 0) {
+        ::close(m_USB_FileDir);
+        m_USB_FileDir = -1;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_displayLoop != nullptr)
+            quitDisplayLoop(m_displayLoop);
+    }
+    m_libusb.reset();
 }
+
+bool Subscription::enterDisplayLoop(GMainLoop* loop)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_closed)
+        return false;
+    m_displayLoop = loop;
+    return true;
 }
+
+void Subscription::leaveDisplayLoop()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_displayLoop = nullptr;
+}
+
+// Runs on whichever thread lets go of the subscription last: its class reference needs a
+// JNI environment of that thread, attached for the purpose if it has none.
+Subscription::~Subscription()
+{
+    for (int fd : {m_USB_FileDir, m_signals, m_wake}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (m_javaClass == nullptr)
+        return;
+    JNIEnv* env = nullptr;
+    if (m_pjavaVM->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK) {
+        env->DeleteGlobalRef(m_javaClass);
+    } else if (m_pjavaVM->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == JNI_OK) {
+        env->DeleteGlobalRef(m_javaClass);
+        m_pjavaVM->DetachCurrentThread();
+    }
+}
+
+} // namespace nativesupport
+
+using namespace nativesupport;
 
 extern "C" {
 
 JNIEXPORT void JNICALL Java_quorvantelix_dm_connections_usb_NativeUSB_subscribeUSBChangeEvents(JNIEnv* env, jobject)
 {
-    std::lock_guard<std::mutex> lock(g_subscriptionMutex);
-    if (g_pjavaVM.load() != nullptr)
-        return;
-    JavaVM* vm = nullptr;
-    if (env->GetJavaVM(&vm) != JNI_OK || vm == nullptr)
-        return;
-
-    openlog("libNativeSupport", LOG_PID | LOG_PERROR, 0);
-    g_time_t.store(time(nullptr));
-    const unsigned subscription = g_subscription.load() + 1;
-    g_subscription.store(subscription);
-    g_pjavaVM.store(vm);
-    rememberDiscoveryClass(env);
-
-    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() JavaVM* = %ld", reinterpret_cast<long>(vm));
-    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() JNIEnv = %ld", reinterpret_cast<long>(env));
-    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() jclass = %ld",
-           reinterpret_cast<long>(g_javaClass));
-    syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() jmethodID = %ld",
-           reinterpret_cast<long>(g_javaMethod));
-
-    g_USB_FileDir = open(kUdevDatabase, O_RDONLY | O_CLOEXEC);
-    g_hotPlugThreadId.store(0);
-    const bool hotPlugThread = startThread(USB_Changed_Thread, subscription, "ns-hotplug");
-    watchUdevDatabase(hotPlugThread ? awaitHotPlugThreadId() : 0);
-    startThread(startDisplayChangedEventThread, subscription, "ns-display");
-    g_libusbStarted = libusb_init(nullptr) == 0;
-    syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
+    guarded(kPrefix, "subscribeUSBChangeEvents", 0, [env] {
+        std::lock_guard<std::mutex> lock(g_subscriptionMutex);
+        if (g_subscription == nullptr)
+            g_subscription = Subscription::open(env);
+        return 0;
+    });
 }
 
 JNIEXPORT void JNICALL Java_quorvantelix_dm_connections_usb_NativeUSB_unsubscribeUSBChangeEvents(JNIEnv*, jobject)
 {
-    syslog(LOG_INFO, "NATIVESUPPORT: Native Java unsubscribeUSBChangeEvents()");
-    std::lock_guard<std::mutex> lock(g_subscriptionMutex);
-    if (g_pjavaVM.exchange(nullptr) == nullptr)
-        return;   // not subscribed: nothing was opened or started
-    usleep(kUnsubscribeWaitMicroseconds);
-    if (g_USB_FileDir >= 0) {
-        close(g_USB_FileDir);
-        g_USB_FileDir = -1;
-    }
-    quitDisplayChangedEventLoop();
-    closelog();
-    if (g_libusbStarted) {
-        libusb_exit(nullptr);
-        g_libusbStarted = false;
-    }
+    guarded(kPrefix, "unsubscribeUSBChangeEvents", 0, [] {
+        syslog(LOG_INFO, "NATIVESUPPORT: Native Java unsubscribeUSBChangeEvents()");
+        std::lock_guard<std::mutex> lock(g_subscriptionMutex);
+        std::shared_ptr<Subscription> ending = std::move(g_subscription);
+        g_subscription = nullptr;
+        if (ending == nullptr)
+            return 0;   // not subscribed: nothing was opened or started
+        ending->close();
+        closelog();
+        return 0;
+    });
 }
 
 } // extern "C"

@@ -8,6 +8,7 @@ import quorvantelix.dm.DeviceDiscoveryService;
 public final class Callbacks implements DeviceDiscoveryService.Listener {
     private static final List<Long> hotPlugCalls = new ArrayList<>();
     private static final List<Long> displayCalls = new ArrayList<>();
+    private static volatile long nextHotPlugDelay;
 
     static {
         DeviceDiscoveryService.setListener(new Callbacks());
@@ -19,6 +20,20 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     @Override
     public void usbDevicesChanged() {
         record(hotPlugCalls);
+        long delay = nextHotPlugDelay;
+        nextHotPlugDelay = 0;
+        if (delay > 0) {
+            try {
+                Thread.sleep(delay);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }
+    }
+
+    /** The next hot-plug call takes that long (a slow application); calls are recorded as they start. */
+    public static void delayNextHotPlugCall(long millis) {
+        nextHotPlugDelay = millis;
     }
 
     @Override
@@ -43,6 +58,7 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
 
     /** Forgets the calls so far; also makes sure the recorder is listening. */
     public static void reset() {
+        nextHotPlugDelay = 0;
         synchronized (hotPlugCalls) {
             hotPlugCalls.clear();
         }

@@ -18,7 +18,9 @@ import quorvantelix.test.SysLog;
 
 /** What the notification suites share: the watched directory, the X screen and this process as /proc shows it. */
 final class NotifyRig {
-    static final Path UDEV_DB = Paths.get("/dev/.udev/db");
+    /** The udev database directory of udev before version 174, and of today's udev. */
+    static final Path OLD_UDEV_DB = Paths.get("/dev/.udev/db");
+    static final Path UDEV_DATA = Paths.get("/run/udev/data");
     static final String CALLBACK_CREATED = SysLog.info("NATIVESUPPORT: startDisplayChangedEventThread(): call back created.\n");
     static final String ENTERED = SysLog.info("NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
     static final String UNSUBSCRIBED = SysLog.info("NATIVESUPPORT: Native Java unsubscribeUSBChangeEvents()");
@@ -29,12 +31,30 @@ final class NotifyRig {
     private NotifyRig() {
     }
 
-    static void touch(String entry) throws IOException {
-        Files.write(UDEV_DB.resolve(entry), new byte[0]);
+    static Path createDatabase(Path db) throws IOException {
+        return Files.createDirectories(db);
     }
 
-    static void remove(String entry) throws IOException {
-        Files.deleteIfExists(UDEV_DB.resolve(entry));
+    /** Both databases gone, as at the start (the suites run in a mount namespace of their own). */
+    static void removeDatabases() throws IOException {
+        for (Path db : new Path[] {OLD_UDEV_DB, UDEV_DATA}) {
+            if (Files.isDirectory(db)) {
+                try (Stream<Path> entries = Files.list(db)) {
+                    for (Path e : entries.collect(Collectors.toList())) {
+                        Files.delete(e);
+                    }
+                }
+                Files.delete(db);
+            }
+        }
+    }
+
+    static void touch(Path db, String entry) throws IOException {
+        Files.write(db.resolve(entry), new byte[0]);
+    }
+
+    static void remove(Path db, String entry) throws IOException {
+        Files.deleteIfExists(db.resolve(entry));
     }
 
     /** Descriptor number to target, of every descriptor this process holds open. */

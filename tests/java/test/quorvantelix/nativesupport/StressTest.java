@@ -80,7 +80,7 @@ class StressTest {
     static void startRig() throws IOException {
         UsbEmulator.start();
         assertTrue(SysLog.start(), "cannot bind /dev/log");
-        Files.createDirectories(NotifyRig.UDEV_DB);
+        NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
     }
 
     @AfterAll
@@ -421,8 +421,8 @@ class StressTest {
         for (int n = 0; running(); n++) {
             int calls = Callbacks.hotPlugCalls().size();
             usb.subscribeUSBChangeEvents();
-            NotifyRig.touch("stress-" + n);
-            NotifyRig.remove("stress-" + n);
+            NotifyRig.touch(NotifyRig.OLD_UDEV_DB, "stress-" + n);
+            NotifyRig.remove(NotifyRig.OLD_UDEV_DB, "stress-" + n);
             Callbacks.awaitHotPlugCalls(calls + 1, 4000);
             usb.unsubscribeUSBChangeEvents();
         }
