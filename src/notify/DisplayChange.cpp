@@ -10,8 +10,12 @@
 //   process's SIGPIPE disposition to "ignore", a handler the JVM owns and checks, and the
 //   locale; GDK touches neither, and a screen's size changes need nothing else;
 // - gdk_init_check fails where gtk_init would end the process: when there is no display;
+// - X error handlers are per process: the library's own handle the errors of its own
+//   display connection (logged, never fatal) and pass every other one to the handler that
+//   was in force before, as if the library were not there (GDK's own would end the
+//   process for an error of the application's toolkit);
 // - an X I/O error handler that lets the loop end instead of exiting when the X server
-//   goes away;
+//   goes away, and a later subscription opens a new connection;
 // - one display thread uses GDK at a time, and each removes its handler when its loop
 //   ends, so every subscription starts from the same state.
 #include "DisplayChange.h"
@@ -43,10 +47,16 @@ struct Gtk2 {
     NS_GTK2_FUNCTION(gdk_screen_get_width);
     NS_GTK2_FUNCTION(gdk_screen_get_height);
     NS_GTK2_FUNCTION(gdk_x11_get_default_xdisplay);
+    NS_GTK2_FUNCTION(gdk_display_get_default);
+    NS_GTK2_FUNCTION(gdk_display_open);
+    NS_GTK2_FUNCTION(gdk_display_close);
+    NS_GTK2_FUNCTION(gdk_display_manager_get);
+    NS_GTK2_FUNCTION(gdk_display_manager_set_default_display);
     NS_GTK2_FUNCTION(g_signal_connect_data);
     NS_GTK2_FUNCTION(g_signal_handler_disconnect);
     NS_GTK2_FUNCTION(g_idle_add);
     NS_GTK2_FUNCTION(g_source_remove);
+    NS_GTK2_FUNCTION(XSetErrorHandler);
     NS_GTK2_FUNCTION(XSetIOErrorHandler);
     NS_GTK2_FUNCTION(XSetIOErrorExitHandler);
 #undef NS_GTK2_FUNCTION
@@ -58,10 +68,13 @@ bool g_gtkLoaded = false; // guarded by g_gtkMutex
 // Held by a display thread for as long as it uses GDK: one at a time.
 std::mutex g_gtkMutex;
 
-// Set, on the display thread, once the X server went away. GDK cannot open its default
-// display again, so display changes stay unreported from then on.
-std::atomic<bool> g_displayLost{false};
-Display* g_xdisplay = nullptr;                 // the display thread's X connection
+// The display thread's X connection, and whether the X server went away from under it.
+// Written by the display thread (one at a time); the error handlers read g_xdisplay on
+// whichever thread reads an X connection.
+bool g_gdkInitialised = false;
+bool g_displayLost = false;
+std::atomic<Display*> g_xdisplay{nullptr};
+XErrorHandler g_previousErrorHandler = nullptr;
 XIOErrorHandler g_previousIOErrorHandler = nullptr;
 GMainLoop* g_runningLoop = nullptr;            // display thread only: the loop it runs
 
@@ -102,10 +115,16 @@ bool loadGtk2()
     NS_GTK2_TAKE(gdk_screen_get_width);
     NS_GTK2_TAKE(gdk_screen_get_height);
     NS_GTK2_TAKE(gdk_x11_get_default_xdisplay);
+    NS_GTK2_TAKE(gdk_display_get_default);
+    NS_GTK2_TAKE(gdk_display_open);
+    NS_GTK2_TAKE(gdk_display_close);
+    NS_GTK2_TAKE(gdk_display_manager_get);
+    NS_GTK2_TAKE(gdk_display_manager_set_default_display);
     NS_GTK2_TAKE(g_signal_connect_data);
     NS_GTK2_TAKE(g_signal_handler_disconnect);
     NS_GTK2_TAKE(g_idle_add);
     NS_GTK2_TAKE(g_source_remove);
+    NS_GTK2_TAKE(XSetErrorHandler);
     NS_GTK2_TAKE(XSetIOErrorHandler);
     NS_GTK2_TAKE(XSetIOErrorExitHandler);   // libX11 1.7 or later
 #undef NS_GTK2_TAKE
@@ -118,9 +137,21 @@ bool loadGtk2()
     return true;
 }
 
+int onXError(Display* display, XErrorEvent* error)
+{
+    if (display != g_xdisplay.load()) {
+        if (g_previousErrorHandler != nullptr)
+            return g_previousErrorHandler(display, error);
+        return 0;
+    }
+    syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): X error %d (request %d.%d) on the display "
+                     "connection, ignored.\n", error->error_code, error->request_code, error->minor_code);
+    return 0;
+}
+
 int onXIOError(Display* display)
 {
-    if (display != g_xdisplay && g_previousIOErrorHandler != nullptr)
+    if (display != g_xdisplay.load() && g_previousIOErrorHandler != nullptr)
         return g_previousIOErrorHandler(display);
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): the connection to the X server was lost. "
                      "Display changes are no longer reported.\n");
@@ -131,24 +162,57 @@ int onXIOError(Display* display)
 // connection is dead from here on; the loop ends.
 void onXIOErrorExit(Display*, void*)
 {
-    g_displayLost.store(true);
+    g_displayLost = true;
     if (g_runningLoop != nullptr)
         g_gtk.g_main_loop_quit(g_runningLoop);
 }
 
-bool initGdk()
+// Puts the library's X error handlers in force. Before GDK starts, the ones they replace
+// are kept for the errors of other connections; GDK then puts its own in, and ours go on
+// top of them again without keeping GDK's, which would end the process for such an error.
+void takeXErrors(bool keepPrevious)
 {
-    if (!g_gtk.gdk_init_check(nullptr, nullptr))
-        return false;
+    const XErrorHandler previous = g_gtk.XSetErrorHandler(onXError);
+    const XIOErrorHandler previousIO = g_gtk.XSetIOErrorHandler(onXIOError);
+    if (!keepPrevious)
+        return;
+    if (previous != onXError)
+        g_previousErrorHandler = previous;
+    if (previousIO != onXIOError)
+        g_previousIOErrorHandler = previousIO;
+}
+
+// GDK with a live connection to the X server: started the first time, or, after the server
+// went away, with a new connection in place of the one closed then.
+bool openDisplay()
+{
+    takeXErrors(true);   // the handlers in force before GDK's are the ones to pass errors to
+    if (!g_gdkInitialised) {
+        if (!g_gtk.gdk_init_check(nullptr, nullptr))
+            return false;
+        g_gdkInitialised = true;
+    } else if (g_displayLost) {
+        GdkDisplay* fresh = g_gtk.gdk_display_open(nullptr);
+        if (fresh == nullptr)
+            return false;
+        g_gtk.gdk_display_manager_set_default_display(g_gtk.gdk_display_manager_get(), fresh);
+        g_displayLost = false;
+    }
+    takeXErrors(false);
     Display* display = g_gtk.gdk_x11_get_default_xdisplay();
-    if (display != g_xdisplay) {
+    if (display != g_xdisplay.load()) {
         g_xdisplay = display;
-        XIOErrorHandler previous = g_gtk.XSetIOErrorHandler(onXIOError);
-        if (previous != onXIOError)
-            g_previousIOErrorHandler = previous;
         g_gtk.XSetIOErrorExitHandler(display, onXIOErrorExit, nullptr);
     }
     return true;
+}
+
+// A connection whose server went away is closed by the thread that was reading it; any
+// other thread would wait for that reader forever.
+void closeLostDisplay()
+{
+    g_gtk.gdk_display_close(g_gtk.gdk_display_get_default());
+    g_xdisplay = nullptr;
 }
 
 // What the display thread's loop needs at its start: the subscription, and the loop.
@@ -199,14 +263,9 @@ void* startDisplayChangedEventThread(void* argument)
                          "GTK+ 2 cannot join it. Display changes are not reported.\n");
         return nullptr;
     }
-    if (g_displayLost.load()) {
-        syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): the connection to the X server was lost "
-                         "earlier. Display changes are not reported.\n");
-        return nullptr;
-    }
     if (!loadGtk2())
         return nullptr;
-    if (!initGdk()) {
+    if (!openDisplay()) {
         syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): cannot open the display. "
                          "Display changes are not reported.\n");
         return nullptr;
@@ -220,7 +279,7 @@ void* startDisplayChangedEventThread(void* argument)
     LoopStart start = {subscription.get(), loop, false};
     const guint started = g_gtk.g_idle_add(loopStarted, &start);
     g_runningLoop = loop;
-    if (!g_displayLost.load())
+    if (!g_displayLost)
         g_gtk.g_main_loop_run(loop);
     g_runningLoop = nullptr;
     if (!start.ran)
@@ -228,6 +287,8 @@ void* startDisplayChangedEventThread(void* argument)
     subscription->leaveDisplayLoop();
     g_gtk.g_main_loop_unref(loop);
     g_gtk.g_signal_handler_disconnect(screen, handler);
+    if (g_displayLost)
+        closeLostDisplay();
     return nullptr;
 }
 

@@ -9,6 +9,8 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     private static final List<Long> hotPlugCalls = new ArrayList<>();
     private static final List<Long> displayCalls = new ArrayList<>();
     private static volatile long nextHotPlugDelay;
+    private static volatile long nextDisplayDelay;
+    private static volatile String nextDisplayFailure;
 
     static {
         DeviceDiscoveryService.setListener(new Callbacks());
@@ -22,13 +24,7 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
         record(hotPlugCalls);
         long delay = nextHotPlugDelay;
         nextHotPlugDelay = 0;
-        if (delay > 0) {
-            try {
-                Thread.sleep(delay);
-            } catch (InterruptedException e) {
-                Thread.currentThread().interrupt();
-            }
-        }
+        sleep(delay);
     }
 
     /** The next hot-plug call takes that long (a slow application); calls are recorded as they start. */
@@ -39,6 +35,34 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     @Override
     public void displayChanged() {
         record(displayCalls);
+        long delay = nextDisplayDelay;
+        nextDisplayDelay = 0;
+        sleep(delay);
+        String failure = nextDisplayFailure;
+        nextDisplayFailure = null;
+        if (failure != null) {
+            throw new IllegalStateException(failure);
+        }
+    }
+
+    /** The next display call takes that long. */
+    public static void delayNextDisplayCall(long millis) {
+        nextDisplayDelay = millis;
+    }
+
+    /** The next display call throws an IllegalStateException with that message. */
+    public static void failNextDisplayCall(String message) {
+        nextDisplayFailure = message;
+    }
+
+    private static void sleep(long millis) {
+        if (millis > 0) {
+            try {
+                Thread.sleep(millis);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }
     }
 
     private static void record(List<Long> calls) {
@@ -59,6 +83,8 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     /** Forgets the calls so far; also makes sure the recorder is listening. */
     public static void reset() {
         nextHotPlugDelay = 0;
+        nextDisplayDelay = 0;
+        nextDisplayFailure = null;
         synchronized (hotPlugCalls) {
             hotPlugCalls.clear();
         }

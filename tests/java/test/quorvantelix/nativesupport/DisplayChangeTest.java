@@ -2,6 +2,7 @@ package quorvantelix.nativesupport;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotSame;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static quorvantelix.nativesupport.NotifyRig.CALLBACK_CREATED;
 import static quorvantelix.nativesupport.NotifyRig.DISPLAY_DETACHED;
@@ -17,12 +18,65 @@ import org.junit.jupiter.api.Test;
 import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
+import quorvantelix.test.Toolkit;
 
-/** Size changes of the X screen reach Java as handleDisplayChangedEvent calls, once per subscription's loop. */
+/**
+ * Size changes of the X screen reach Java as handleDisplayChangedEvent calls, once per
+ * subscription's loop, in a JVM as a desktop application has it: its own toolkit on the same
+ * X server, and the product's classes in a class loader of their own (JUnit's).
+ */
 class DisplayChangeTest extends SubscriptionSuite {
     private static final String DISPLAY = System.getenv("DISPLAY");
     private static final String CALLED = info("NATIVESUPPORT: resize_cb(): called.\n");
     private static final int SIGPIPE = 13;
+
+    @BeforeAll
+    static void openTheApplicationsToolkit() {
+        assertNotSame(ClassLoader.getSystemClassLoader(), NativeUSB.class.getClassLoader(),
+                "the product's classes are not the system class loader's");
+        assertTrue(Toolkit.open(), "the toolkit's connection to " + DISPLAY);
+    }
+
+    /** A size no test resizes to, so that each test's first resize is a change. */
+    @BeforeEach
+    void neutralScreen() throws Exception {
+        resizeTo(1600, 1000);
+    }
+
+    @Test
+    void anErrorOnTheApplicationsConnectionGoesToItsOwnHandler() throws Exception {
+        usb.subscribeUSBChangeEvents();
+        assertTrue(SysLog.await(CALLBACK_CREATED, 20_000));
+        assertEquals(1, Toolkit.provokeBadWindow(), "the toolkit's handler took its error, and the JVM lives");
+        resizeTo(1024, 768);
+        assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
+    }
+
+    @Test
+    void aHandlerThatThrowsOrBlocksHoldsUpNeitherUnsubscribeNorTheNextEvent() throws Exception {
+        usb.subscribeUSBChangeEvents();
+        assertTrue(SysLog.await(CALLBACK_CREATED, 20_000));
+        Callbacks.failNextDisplayCall("no screen today");
+        resizeTo(1024, 768);
+        assertTrue(SysLog.await(info("NATIVESUPPORT: handleDisplayChangedEvent() threw "
+                + "java.lang.IllegalStateException: no screen today"), 10_000));
+        resizeTo(800, 600);
+        assertTrue(Callbacks.awaitDisplayCalls(2, 10_000), "the next event is delivered");
+
+        Callbacks.delayNextDisplayCall(5000);
+        resizeTo(1024, 768);
+        assertTrue(Callbacks.awaitDisplayCalls(3, 10_000));
+        long started = System.nanoTime();
+        usb.unsubscribeUSBChangeEvents();
+        long millis = (System.nanoTime() - started) / 1_000_000;
+        assertTrue(millis < 100, "unsubscribe took " + millis + " ms beside a call under way");
+        SysLog.drain();
+        usb.subscribeUSBChangeEvents();
+        assertTrue(SysLog.await(CALLBACK_CREATED, 20_000));
+        resizeTo(800, 600);
+        assertTrue(Callbacks.awaitDisplayCalls(4, 10_000), "the next subscription's event is delivered");
+        assertEquals(List.of(), NotifyRig.linesStartingWith(SysLog.peek(), "6 Exception", "6 java."));
+    }
 
     @Test
     void eachResizeIsLoggedAndCalledUntilUnsubscribe() throws Exception {

@@ -4,9 +4,10 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static quorvantelix.test.SysLog.info;
 
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
 import org.junit.jupiter.api.Test;
-import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
+import quorvantelix.test.Callbacks;
 import quorvantelix.test.SysLog;
 
 /** The JVM outlives a display that is not there and an X server that dies while subscribed. */
@@ -16,7 +17,7 @@ class DisplayLossTest {
     private final NativeUSB usb = new NativeUSB();
 
     @Test
-    void noServerThenAServerThatDies() throws Exception {
+    void noServerThenAServerThatDiesInABurstOfChangesThenANewOne() throws Exception {
         assertTrue(SysLog.start(), "cannot bind /dev/log");
         Callbacks.reset();
         Process xvfb = null;
@@ -27,25 +28,46 @@ class DisplayLossTest {
             usb.unsubscribeUSBChangeEvents();
             NotifyRig.awaitLibraryThreadsEnded();
 
-            xvfb = new ProcessBuilder("Xvfb", DISPLAY, "-noreset", "-nolock", "-nolisten", "tcp", "-screen", "0", "1024x768x24")
-                    .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
-            awaitServer();
-            NotifyRig.run("xrandr", "-display", DISPLAY, "--fb", "1024x768", "--output", "screen", "--off");
+            xvfb = startServer();
             SysLog.drain();
             usb.subscribeUSBChangeEvents();
             assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, 20_000), "a later subscription finds the display");
             NotifyRig.resizeScreen(DISPLAY, 800, 600);
             assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
 
+            // The server dies while the screen keeps changing.
+            AtomicBoolean bursting = new AtomicBoolean(true);
+            Thread burst = new Thread(() -> {
+                for (int i = 0; bursting.get(); i++) {
+                    try {
+                        new ProcessBuilder("xrandr", "-display", DISPLAY, "--fb", (i % 2 == 0 ? "1024x768" : "800x600"))
+                                .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start().waitFor();
+                    } catch (Exception e) {
+                        return;
+                    }
+                }
+            });
+            burst.start();
+            assertTrue(Callbacks.awaitDisplayCalls(3, 10_000));
             xvfb.destroyForcibly().waitFor();
+            bursting.set(false);
+            burst.join();
             assertTrue(SysLog.await(info(DISPLAY_NS + "the connection to the X server was lost. "
                     + "Display changes are no longer reported.\n"), 10_000), SysLog.peek().toString());
+            NotifyRig.awaitDisplayThreadEnded();
+            long started = System.nanoTime();
             usb.unsubscribeUSBChangeEvents();
+            assertTrue(TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started) < 100, "unsubscribe returns promptly");
             NotifyRig.awaitLibraryThreadsEnded();
 
+            // A new server: the next subscription reports its changes.
+            xvfb = startServer();
+            SysLog.drain();
+            int calls = Callbacks.displayCalls().size();
             usb.subscribeUSBChangeEvents();
-            assertTrue(SysLog.await(info(DISPLAY_NS + "the connection to the X server was lost earlier. "
-                    + "Display changes are not reported.\n"), 20_000));
+            assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, 20_000), SysLog.peek().toString());
+            NotifyRig.resizeScreen(DISPLAY, 800, 600);
+            assertTrue(Callbacks.awaitDisplayCalls(calls + 1, 10_000));
             usb.unsubscribeUSBChangeEvents();
             NotifyRig.awaitLibraryThreadsEnded();
         } finally {
@@ -56,11 +78,15 @@ class DisplayLossTest {
         }
     }
 
-    private static void awaitServer() throws Exception {
+    private static Process startServer() throws Exception {
+        Process xvfb = new ProcessBuilder("Xvfb", DISPLAY, "-noreset", "-nolock", "-nolisten", "tcp", "-screen", "0", "1024x768x24")
+                .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
         while (new ProcessBuilder("xrandr", "-display", DISPLAY).start().waitFor() != 0) {
             assertTrue(System.nanoTime() < deadline, "Xvfb did not come up on " + DISPLAY);
             Thread.sleep(50);
         }
+        NotifyRig.run("xrandr", "-display", DISPLAY, "--fb", "1024x768", "--output", "screen", "--off");
+        return xvfb;
     }
 }

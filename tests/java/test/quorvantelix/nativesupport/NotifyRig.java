@@ -109,6 +109,15 @@ final class NotifyRig {
         return names;
     }
 
+    /** Waits until the display thread has ended. */
+    static void awaitDisplayThreadEnded() throws Exception {
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+        while (threads().contains("ns-display")) {
+            assertTrue(System.nanoTime() < deadline, "the display thread is still running");
+            Thread.sleep(10);
+        }
+    }
+
     /** Waits until the library's notification and display threads have all ended. */
     static void awaitLibraryThreadsEnded() throws Exception {
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
