@@ -68,9 +68,32 @@ public final class Tasks {
         return found;
     }
 
-    /** Wake-ups of the one thread of that name during {@code millis}. */
+    /** Wake-ups of the one thread of that name during {@code millis}, counted from when it sleeps. */
     public static long wakeupsDuring(String name, long millis) throws Exception {
+        awaitSleeping(name);
         return during(wakeups(name), millis, () -> wakeups(name), name);
+    }
+
+    /** Waits (up to 10 s) until every thread of that name sleeps. */
+    public static void awaitSleeping(String name) throws Exception {
+        long deadline = System.nanoTime() + 10_000_000_000L;
+        for (;;) {
+            boolean sleeping = true;
+            for (Path task : list()) {
+                try {
+                    if (Files.readString(task.resolve("comm")).trim().equals(name)) {
+                        String stat = Files.readString(task.resolve("stat"));
+                        sleeping &= stat.charAt(stat.lastIndexOf(')') + 2) == 'S';
+                    }
+                } catch (IOException ended) {
+                    // ended while listed
+                }
+            }
+            if (sleeping || System.nanoTime() > deadline) {
+                return;
+            }
+            Thread.sleep(1);
+        }
     }
 
     /** Processor time (ms) of the one thread of that name during {@code millis}. */

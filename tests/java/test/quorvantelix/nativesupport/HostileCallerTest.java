@@ -7,7 +7,9 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static quorvantelix.test.SysLog.debug;
 
 import java.util.ArrayList;
+import java.util.HashSet;
 import java.util.List;
+import java.util.Random;
 import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
@@ -19,6 +21,43 @@ import quorvantelix.test.SysLog;
 class HostileCallerTest extends EmulatedUsbSuite {
     private static String refused(String method) {
         return debug("NATIVESUPPORT: " + method + "() refused a null array.  Nothing was sent.");
+    }
+
+    @Test
+    void instancesLiveFromCreateToDestroyAndEveryOtherHandleIsRefused() {
+        assertEquals(System.getProperty("ns.expectedBits"), System.getProperty("sun.arch.data.model"), "this ABI's JVM");
+        long a = create();
+        long b = create();
+        long c = create();
+        assertEquals(3, new HashSet<>(List.of(a, b, c)).size());
+        assertEquals(0, usb.getNativeUsbVid(b));
+        assertEquals(0, usb.readMaxY(b));
+        assertEquals("", usb.getNativeUsbSerialNumber(b), "a new instance knows nothing yet");
+        destroy(b);
+        usb.destroyNativeUsbInstance(b); // twice: only a log line
+        assertNull(usb.getNativeUsbSerialNumber(b));
+        assertEquals("", usb.getNativeUsbSerialNumber(a), "the others live on");
+        assertEquals("", usb.getNativeUsbSerialNumber(c));
+
+        // A flood of random handles, some close to live ones, harms no live instance.
+        Random random = new Random(42);
+        for (int i = 0; i < 3000; i++) {
+            long handle = i % 3 == 0 ? (random.nextLong() & 0xffff_ffff_0000_0000L) | (a & 0xffff_0000L) | (random.nextInt() & 0xfff8)
+                    : random.nextLong();
+            if ((int) handle == (int) a || (int) handle == (int) c) {
+                continue; // the 32-bit build reads only the low half of a handle
+            }
+            assertFalse(usb.writeCommand(handle, new char[64]));
+            assertNull(usb.readNativeUsbState(handle));
+            assertNull(usb.dfuGetStatus(handle));
+            usb.destroyNativeUsbInstance(handle);
+            if (i % 500 == 0) {
+                SysLog.drain();
+            }
+        }
+        assertEquals("", usb.getNativeUsbSerialNumber(a), "a live instance survived the flood");
+        assertEquals("", usb.getNativeUsbSerialNumber(c));
+        SysLog.drain();
     }
 
     @Test
