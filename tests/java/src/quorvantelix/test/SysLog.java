@@ -1,43 +1,117 @@
 package quorvantelix.test;
 
-import java.util.Arrays;
+import java.io.ByteArrayOutputStream;
+import java.io.IOException;
+import java.net.StandardProtocolFamily;
+import java.net.UnixDomainSocketAddress;
+import java.nio.ByteBuffer;
+import java.nio.channels.SelectionKey;
+import java.nio.channels.Selector;
+import java.nio.channels.ServerSocketChannel;
+import java.nio.channels.SocketChannel;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 
 /**
- * The library's syslog lines, received where syslog(3) sends them. Each line reads
- * "P text", P being its priority digit (6 info, 7 debug).
+ * The syslog lines of this process, received where syslog(3) sends them: a socket at
+ * /dev/log (each suite runs in a mount namespace of its own, so it sees its own lines
+ * alone). syslog(3) turns to a stream connection when /dev/log is a stream socket; each line
+ * then ends with a zero byte. A thread of its own takes the lines as they come, so that a
+ * logging thread never waits for a full socket. Lines read "P text", P being their priority
+ * digit (6 info, 7 debug).
  */
 public final class SysLog {
-    static {
-        System.loadLibrary("NativeSupportTestLog");
-    }
+    private static final Path SOCKET = Paths.get("/dev/log");
+    private static ServerSocketChannel server;
+    private static Selector selector;
+    private static final Map<SocketChannel, ByteArrayOutputStream> clients = new LinkedHashMap<>();
+    private static final List<String> lines = new ArrayList<>();
 
     private SysLog() {
     }
 
-    public static native boolean start();
-    public static native void stop();
-    private static native String[] take();
-    private static native String[] lines();
-    private static native boolean waitForLines(String line, int count, long millis);
-
-    /** Everything received since the last drain, and forget it. */
-    public static List<String> drain() {
-        return Arrays.asList(take());
+    public static synchronized boolean start() {
+        try {
+            Files.deleteIfExists(SOCKET);
+            server = ServerSocketChannel.open(StandardProtocolFamily.UNIX).bind(UnixDomainSocketAddress.of(SOCKET));
+            server.configureBlocking(false);
+            selector = Selector.open();
+            server.register(selector, SelectionKey.OP_ACCEPT);
+            Thread reader = new Thread(() -> {
+                try {
+                    while (selector.isOpen()) {
+                        selector.select(100);
+                        synchronized (SysLog.class) {
+                            if (server.isOpen()) {
+                                receive();
+                            }
+                        }
+                        selector.selectedKeys().clear();
+                    }
+                } catch (IOException | RuntimeException stopped) {
+                    // the capture was stopped
+                }
+            }, "syslog-capture");
+            reader.setDaemon(true);
+            reader.start();
+            return true;
+        } catch (IOException e) {
+            return false;
+        }
     }
 
-    public static List<String> peek() {
-        return Arrays.asList(lines());
+    public static synchronized void stop() {
+        try {
+            for (SocketChannel c : clients.keySet()) {
+                c.close();
+            }
+            clients.clear();
+            server.close();
+            selector.close();
+            Files.deleteIfExists(SOCKET);
+        } catch (IOException e) {
+            throw new AssertionError(e);
+        }
+    }
+
+    /** Everything received since the last drain, and forget it. */
+    public static synchronized List<String> drain() {
+        List<String> taken = peek();
+        lines.clear();
+        return taken;
+    }
+
+    public static synchronized List<String> peek() {
+        receive();
+        return new ArrayList<>(lines);
     }
 
     /** Waits until the line has been received (since the last drain); false after the timeout. */
     public static boolean await(String line, long millis) {
-        return waitForLines(line, 1, millis);
+        return await(line, 1, millis);
     }
 
     /** Waits until the line has been received {@code count} times (since the last drain). */
     public static boolean await(String line, int count, long millis) {
-        return waitForLines(line, count, millis);
+        long deadline = System.nanoTime() + millis * 1_000_000L;
+        while (peek().stream().filter(line::equals).count() < count) {
+            if (System.nanoTime() > deadline) {
+                return false;
+            }
+            try {
+                Thread.sleep(1);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                return false;
+            }
+        }
+        return true;
     }
 
     public static String debug(String text) {
@@ -46,5 +120,44 @@ public final class SysLog {
 
     public static String info(String text) {
         return "6 " + text;
+    }
+
+    /** Takes every connection and every byte already sent: a line logged before a call is seen by it. */
+    private static void receive() {
+        try {
+            for (SocketChannel c = server.accept(); c != null; c = server.accept()) {
+                c.configureBlocking(false);
+                c.register(selector, SelectionKey.OP_READ);
+                clients.put(c, new ByteArrayOutputStream());
+            }
+            ByteBuffer buffer = ByteBuffer.allocate(65536);
+            for (var it = clients.entrySet().iterator(); it.hasNext();) {
+                Map.Entry<SocketChannel, ByteArrayOutputStream> client = it.next();
+                int read;
+                while ((read = client.getKey().read(buffer.clear())) > 0) {
+                    for (int i = 0; i < buffer.position(); i++) {
+                        if (buffer.get(i) != 0) {
+                            client.getValue().write(buffer.get(i));
+                        } else {
+                            lines.add(parse(client.getValue().toString(StandardCharsets.UTF_8)));
+                            client.getValue().reset();
+                        }
+                    }
+                }
+                if (read < 0) { // the logging side closed its connection (closelog)
+                    client.getKey().close();
+                    it.remove();
+                }
+            }
+        } catch (IOException e) {
+            throw new AssertionError(e);
+        }
+    }
+
+    /** "&lt;PRI&gt;Mmm dd hh:mm:ss ident[pid]: message" as "P message". */
+    private static String parse(String datagram) {
+        int priority = Integer.parseInt(datagram.substring(1, datagram.indexOf('>'))) & 7;
+        int body = datagram.indexOf(": ", datagram.indexOf('>') + 16);
+        return priority + " " + (body < 0 ? "" : datagram.substring(body + 2));
     }
 }
