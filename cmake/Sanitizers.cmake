@@ -21,11 +21,8 @@ if(NS_SANITIZE)
   if(NS_SANITIZE MATCHES "undefined" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     list(APPEND _ns_static_runtime -static-libubsan)
   endif()
-  # Programs a JVM suite starts inherit the JVM's preload of the shared runtime, which a
-  # static one refuses to run beside; they take the shared runtime too.
-  set(NS_SANITIZER_JVM_CHILDREN shm_peer)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    add_link_options("$<$<AND:$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>,$<NOT:$<IN_LIST:$<TARGET_PROPERTY:NAME>,${NS_SANITIZER_JVM_CHILDREN}>>>:${_ns_static_runtime}>")
+    add_link_options("$<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:${_ns_static_runtime}>")
   endif()
   if(NS_SANITIZE MATCHES "thread")
     add_library(ns_tsan_defaults OBJECT ${CMAKE_CURRENT_LIST_DIR}/../tests/sanitizers/TsanDefaults.cpp)

@@ -1,0 +1,70 @@
+package quorvantelix.test;
+
+import static java.lang.Integer.parseInt;
+import static java.nio.charset.StandardCharsets.US_ASCII;
+
+import java.io.*;
+import java.lang.ProcessBuilder.Redirect;
+import java.nio.ByteBuffer;
+import java.nio.file.*;
+import java.util.*;
+import java.util.stream.Collectors;
+import quorvantelix.dm.deviceapi.SharedMemoryNativeInterface;
+
+/**
+ * The second process of the shared memory suite: a JVM of its own that holds a segment
+ * through the library, driven one command per line on standard input, each answered by
+ * one line on standard output (empty for "attach" and "put"):
+ *
+ *   attach <key> <size>    connect and retrieve the buffer
+ *   put <offset> <text>    write ASCII text into the buffer
+ *   get <offset> <count>   answer with that many bytes of the buffer as ASCII text
+ *   release                release the handle, answer whether that succeeded
+ *
+ * Anything that fails ends it. At its end it removes the segments of the suite's 64 keys
+ * (from its argument on), so that they go even when the suite's JVM dies.
+ */
+public final class ShmPeer {
+    public static void main(String[] args) throws Exception {
+        SharedMemoryNativeInterface shm = new SharedMemoryNativeInterface();
+        BufferedReader in = new BufferedReader(new InputStreamReader(System.in, US_ASCII));
+        long handle = -1;
+        ByteBuffer buffer = null;
+        try {
+            for (String line; (line = in.readLine()) != null;) {
+                String[] word = line.split(" ", 3);
+                String reply = "";
+                switch (word[0]) {
+                    case "attach" -> {
+                        handle = shm.connectSharedMemoryMacLinux(parseInt(word[1]), parseInt(word[2]));
+                        buffer = Objects.requireNonNull(shm.retrieveSharedMemoryDirectByteBuffer(handle), line);
+                    }
+                    case "put" -> buffer.put(parseInt(word[1]), word[2].getBytes(US_ASCII));
+                    case "get" -> reply = US_ASCII.decode(buffer.slice(parseInt(word[1]), parseInt(word[2])))
+                            .toString();
+                    case "release" -> reply = Boolean.toString(shm.releaseSharedMemory(handle));
+                    default -> throw new IllegalArgumentException(line);
+                }
+                System.out.println(reply);
+            }
+        } finally {
+            removeSegments(parseInt(args[0]));
+        }
+    }
+
+    /** The segments of the 64 keys from firstKey on, by key: "mode size attachments" (mode in octal). */
+    public static Map<Integer, String> segments(int firstKey) throws Exception {
+        return Files.readAllLines(Path.of("/proc/sysvipc/shm")).stream().skip(1).map(line -> line.trim().split("\\s+"))
+                .filter(field -> Integer.compareUnsigned(parseInt(field[0]) - firstKey, 64) < 0)
+                .collect(Collectors.toMap(field -> parseInt(field[0]),
+                        field -> String.join(" ", field[2], field[3], field[6])));
+    }
+
+    /** Removes the segments of the 64 keys from firstKey on (ipcrm); false when that failed. */
+    public static boolean removeSegments(int firstKey) throws Exception {
+        List<String> command = new ArrayList<>(List.of("ipcrm"));
+        segments(firstKey).keySet().forEach(key -> command.addAll(List.of("-M", key.toString())));
+        return command.size() == 1
+                || new ProcessBuilder(command).redirectError(Redirect.INHERIT).start().waitFor() == 0;
+    }
+}
