@@ -1,511 +1,239 @@
 package quorvantelix.nativesupport;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 
-import java.io.IOException;
-import java.nio.ByteBuffer;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
-import java.util.ArrayList;
-import java.util.Collections;
-import java.util.HashSet;
-import java.util.List;
-import java.util.Map;
-import java.util.Set;
-import java.util.concurrent.ConcurrentHashMap;
-import java.util.concurrent.ConcurrentLinkedQueue;
-import java.util.concurrent.ThreadLocalRandom;
-import java.util.concurrent.atomic.AtomicInteger;
-import java.util.concurrent.atomic.AtomicLong;
+import java.nio.*;
+import java.nio.file.*;
+import java.util.*;
+import java.util.concurrent.*;
 import java.util.concurrent.atomic.AtomicLongArray;
-import java.util.concurrent.locks.ReentrantReadWriteLock;
-import java.util.stream.Collectors;
-import java.util.stream.Stream;
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.Test;
-import quorvantelix.test.Callbacks;
+import java.util.function.*;
+import java.util.stream.*;
+import org.junit.jupiter.api.*;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.dm.deviceapi.SharedMemoryNativeInterface;
-import quorvantelix.test.SysLog;
 import quorvantelix.emulator.UsbEmulator;
+import quorvantelix.test.*;
 
 /**
- * Many Java threads at once drive the library for a bounded time: they create, connect, read,
- * write, send control and DFU requests to and destroy instances, call it with random and stale
- * handles, and borrow shared memory, while the emulator plugs and unplugs the devices and
- * another thread subscribes and unsubscribes. Every connection feeds its tablet numbered
- * reports and reads them back: none may be lost, repeated or reordered while the tablet stays
- * plugged. Afterwards the process holds the threads, descriptors and segments it held before.
- *
- * <p>-Dns.stressSeconds sets the duration (60 by default).
+ * Many Java threads at once drive the library for -Dns.stressSeconds (60 by default): four workers
+ * discover, create, connect, read, write, send control and DFU requests to and destroy instances,
+ * call the library with other workers', destroyed and made-up handles and borrow shared memory;
+ * one thread unplugs and plugs the emulated devices, one subscribes and unsubscribes. Every
+ * connection feeds its tablet numbered reports and reads them back: none may be lost, repeated or
+ * reordered while the tablet stays plugged. Afterwards the process holds the threads, descriptors
+ * and shared memory attachments it held before, and no emulated device is open.
  */
 class StressTest {
     private static final long SECONDS = Long.getLong("ns.stressSeconds", 60);
-    private static final int WORKERS = 4;
-    private static final int MAX_OPERATIONS_PER_WORKER = 20_000;
-    private static final int REPORTS_PER_CONNECTION = 24;
     /** Longest wait for the emulator or for a thread; far beyond any healthy pause. */
     private static final long PATIENCE_MS = 60_000;
-    private static final int SHM_KEY_BASE = 0x5e570000 + (int) (ProcessHandle.current().pid() & 0xFFF) * 8;
-    private static final int SHM_KEYS = 4;
-    private static final int TABLET_SLOTS = 3;
+    private static final int REPORTS = 24;
+    private static final int SHM_KEY = 0x5e570000 + (int) (ProcessHandle.current().pid() & 0xFFF) * 8;
 
     private final NativeUSB usb = new NativeUSB();
     private final SharedMemoryNativeInterface shm = new SharedMemoryNativeInterface();
-
-    /** Emulated device in each slot (0 while unplugged): tablets first, the DFU device last. */
-    private final AtomicLongArray slots = new AtomicLongArray(TABLET_SLOTS + 1);
-    private final AtomicInteger plugs = new AtomicInteger();
-    private final ConcurrentLinkedQueue<Long> pluggedEver = new ConcurrentLinkedQueue<>();
-    private final AtomicInteger nextConnection = new AtomicInteger(1);
-    /** Instances some worker owns right now; others may call them but never read or destroy them. */
-    private final Map<Long, Boolean> liveHandles = new ConcurrentHashMap<>();
-    private final ConcurrentLinkedQueue<Long> staleHandles = new ConcurrentLinkedQueue<>();
+    /** The device in each slot: three tablets, then a DFU device. */
+    private final AtomicLongArray slots = new AtomicLongArray(4);
+    private final Queue<Long> pluggedEver = new ConcurrentLinkedQueue<>();
     /**
-     * A destroyed instance's address may be handed out again. Creating shares this lock; reading
-     * from or destroying a stale handle takes it alone, after checking that no worker owns
-     * that address again, so that no worker's own instance is disturbed.
+     * Instances created lately, most destroyed since. A destroyed instance's address may be handed
+     * out again, so any of them may be another worker's: they get no call that takes its reports
+     * or destroys it.
      */
-    private final ReentrantReadWriteLock creation = new ReentrantReadWriteLock();
-    private final List<String> failures = Collections.synchronizedList(new ArrayList<>());
-    private final AtomicLong checkedReports = new AtomicLong();
-    private final AtomicLong sessionsWithAllReports = new AtomicLong();
-    private volatile long deadline;
-
-    @BeforeAll
-    static void startRig() throws IOException {
-        UsbEmulator.start();
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
-        NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
-    }
+    private final AtomicLongArray recent = new AtomicLongArray(8);
+    /** A tablet's calls, a DFU device's (neither group takes reports or destroys), and the calls that do. */
+    private final List<List<LongConsumer>> calls = List.of(
+            List.of(usb::getNativeUsbVid, usb::readMaxX, usb::getNativeUsbProductName, usb::getNativeUsbSerialNumber,
+                    h -> usb.writeCommand(h, data()), h -> usb.writeFirmwareCommand(h, data()),
+                    h -> usb.writeToControlTransfer(h, data())),
+            List.of(usb::dfuGetStatus, usb::dfuGetState, usb::dfuClearStatus, usb::dfuAbort,
+                    h -> usb.dfuDownload(h, ThreadLocalRandom.current().nextInt(4), data(),
+                            ThreadLocalRandom.current().nextInt(-2, 200))),
+            List.of(usb::readNativeUsbState, usb::destroyNativeUsbInstance));
+    private long deadline;
 
     @AfterAll
-    static void stopRig() {
+    static void stopRig() throws Exception {
         UsbEmulator.unplugAll();
         SysLog.stop();
+        for (int k = 0; k < 4; k++) { // the segments are the test's to remove, not the library's
+            new ProcessBuilder("ipcrm", "-M", String.valueOf(SHM_KEY + k)).start().waitFor();
+        }
     }
 
     @Test
     void manyThreadsAtOnceLoseNoReportAndLeakNothing() throws Exception {
-        warmUp();
-        List<String> threadsBefore = libraryRelevantThreads();
-        Map<Integer, String> descriptorsBefore = descriptors();
-        long attachmentsBefore = sharedMemoryAttachments();
-
-        deadline = System.nanoTime() + SECONDS * 1_000_000_000L;
-        List<Thread> threads = new ArrayList<>();
-        for (int i = 0; i < WORKERS; i++) {
-            threads.add(start("stress-worker-" + i, this::work));
-        }
-        threads.add(start("stress-plugger", this::plugAndUnplug));
-        threads.add(start("stress-subscriber", this::subscribeAndUnsubscribe));
-        threads.add(start("stress-shm", this::borrowSharedMemory));
-        for (Thread t : threads) {
-            t.join(SECONDS * 1000 + PATIENCE_MS);
-            assertFalse(t.isAlive(), t.getName() + " is blocked: " + stackOf(t));
-        }
-
-        usb.unsubscribeUSBChangeEvents();
-        NotifyRig.awaitLibraryThreadsEnded();
-        for (Long h : staleHandles) {
-            usb.destroyNativeUsbInstance(h); // already destroyed: only a log line
-        }
-        UsbEmulator.unplugAll();
-        synchronized (failures) {
-            assertEquals(List.of(), failures);
-        }
-        assertTrue(sessionsWithAllReports.get() > 0, "no connection kept its tablet plugged long enough to check it");
-        assertEquals(threadsBefore, libraryRelevantThreads(), "threads");
-        for (long device : pluggedEver) {
-            assertTrue(UsbEmulator.waitForClients(device, 0, 10_000), "still open: " + UsbEmulator.path(device));
-        }
-        NotifyRig.assertSameDescriptors(descriptorsBefore, descriptors());
-        assertEquals(attachmentsBefore, sharedMemoryAttachments(), "shared memory attachments");
-        removeSegments();
-        System.out.println("stress: " + checkedReports.get() + " reports checked in " + sessionsWithAllReports.get()
-                + " complete connections");
-    }
-
-    /** Everything that stays once used (the X connection, libusb's first use) is opened before counting. */
-    private void warmUp() throws Exception {
+        UsbEmulator.start();
+        assertTrue(SysLog.start(), "cannot bind /dev/log");
+        NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
+        // What stays once used (the X connection, libusb's context) is opened before counting.
         usb.subscribeUSBChangeEvents();
         assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, PATIENCE_MS));
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
-        long device = UsbEmulator.plugTablet(0x078c, 0x0600, 3, 9);
-        pluggedEver.add(device);
-        long h = usb.createNativeUsbInstance();
-        assertTrue(usb.connectNativeUsb(h, UsbEmulator.path(device)));
-        usb.destroyNativeUsbInstance(h);
-        UsbEmulator.unplug(device);
-        int key = SHM_KEY_BASE;
-        long segment = shm.connectSharedMemoryMacLinux(key, 4096);
-        assertTrue(shm.releaseSharedMemory(segment));
-        SysLog.drain();
-    }
+        IntStream.range(0, slots.length()).forEach(slot -> plug(slot, 0));
+        assertEquals(1, session(0, ThreadLocalRandom.current()), "a connection alone gets all its reports");
+        assertTrue(shm.releaseSharedMemory(shm.connectSharedMemoryMacLinux(SHM_KEY, 4096)));
+        List<Object> before = threadsAndAttachments();
+        Map<Integer, String> descriptorsBefore = descriptors();
 
-    private Thread start(String name, ThrowingRunnable body) {
-        Thread t = new Thread(() -> {
-            try {
-                body.run();
-            } catch (Throwable e) {
-                failures.add(Thread.currentThread().getName() + ": " + e);
-            }
-        }, name);
-        t.start();
-        return t;
-    }
-
-    private interface ThrowingRunnable {
-        void run() throws Exception;
-    }
-
-    private boolean running() {
-        return System.nanoTime() < deadline;
-    }
-
-    // ---- the workers ----
-
-    private void work() throws Exception {
-        ThreadLocalRandom random = ThreadLocalRandom.current();
-        for (int n = 0; n < MAX_OPERATIONS_PER_WORKER && running(); n++) {
-            int choice = random.nextInt(10);
-            if (choice < 3) {
-                tabletSession(random);
-            } else if (choice < 4) {
-                dfuSession(random);
-            } else if (choice < 8) {
-                foreignCall(random);
-            } else if (choice < 9) {
-                discover(random);
-            } else {
-                long h = create();
-                assertEquals(null, usb.readNativeUsbState(h), "an unconnected instance has no reports");
-                destroy(h);
-            }
+        deadline = System.nanoTime() + SECONDS * 1_000_000_000L;
+        List<FutureTask<Integer>> tasks = Stream.<Callable<Integer>>of(this::work, this::work, this::work, this::work,
+                this::plugAndUnplug, this::subscribeAndUnsubscribe).map(FutureTask::new).toList();
+        List<Thread> threads = tasks.stream().map(Thread::new).toList();
+        threads.forEach(Thread::start);
+        int complete = 0;
+        for (int i = 0; i < threads.size(); i++) {
+            Thread t = threads.get(i);
+            t.join(SECONDS * 1000 + PATIENCE_MS);
+            assertFalse(t.isAlive(), "blocked: " + Arrays.toString(t.getStackTrace()));
+            complete += tasks.get(i).get(); // a thread's failure fails the test here
         }
-    }
-
-    private long create() {
-        creation.readLock().lock();
-        try {
-            long h = usb.createNativeUsbInstance();
-            liveHandles.put(h, Boolean.TRUE);
-            return h;
-        } finally {
-            creation.readLock().unlock();
-        }
-    }
-
-    private void destroy(long h) {
-        liveHandles.remove(h);
-        usb.destroyNativeUsbInstance(h);
-        staleHandles.add(h);
-        while (staleHandles.size() > 64) {
-            staleHandles.poll();
-        }
-    }
-
-    private void tabletSession(ThreadLocalRandom random) throws Exception {
-        int slot = random.nextInt(TABLET_SLOTS);
-        long device = slots.get(slot);
-        long h = create();
-        try {
-            if (device == 0 || !usb.connectNativeUsb(h, UsbEmulator.path(device))) {
-                return; // unplugged, or another instance has it
-            }
-            checkNumberedReports(device, h, nextConnection.getAndIncrement());
-            usb.writeCommand(h, randomChars(random));
-            usb.writeToControlTransfer(h, randomChars(random));
-            usb.getNativeUsbSerialNumber(h);
-        } finally {
-            destroy(h);
-        }
+        NotifyRig.awaitLibraryThreadsEnded();
+        UsbEmulator.unplugAll();
+        System.out.println("stress: " + complete + " connections got all their " + REPORTS + " reports");
+        assertTrue(complete > 0, "no tablet stayed plugged through a connection");
+        assertEquals(before, threadsAndAttachments(), "threads and shared memory attachments");
+        assertEquals(List.of(), pluggedEver.stream().filter(d -> !UsbEmulator.waitForClients(d, 0, 10_000))
+                .map(UsbEmulator::path).toList(), "devices still open");
+        NotifyRig.assertSameDescriptors(descriptorsBefore, descriptors());
     }
 
     /**
-     * Feeds the tablet numbered reports of this connection in two bursts, reading between
-     * them, and checks what arrives: in order, each once, and all of them unless the tablet
-     * was unplugged meanwhile. Reports of earlier connections still queued in the tablet
-     * are skipped.
+     * Round after round: a connection to a random slot's device, calls with another worker's or a
+     * destroyed handle and with a made-up one, a discovery, and a borrowed segment of shared
+     * memory. Returns how many of its connections kept their tablet plugged throughout.
      */
-    private void checkNumberedReports(long device, long h, int connection) throws Exception {
-        List<Integer> received = new ArrayList<>();
-        int half = REPORTS_PER_CONNECTION / 2;
-        for (int burst = 0; burst < 2; burst++) {
-            for (int seq = burst * half; seq < (burst + 1) * half; seq++) {
-                UsbEmulator.feedInput(device, numberedReport(connection, seq));
-            }
-            if (!awaitAllQueued(device)) {
-                break;
-            }
-            readAll(h, connection, received);
-        }
-        readAll(h, connection, received);
-        boolean stayedPlugged = UsbEmulator.isPlugged(device);
-        for (int i = 0; i < received.size(); i++) {
-            if (received.get(i) != i) {
-                failures.add("connection " + connection + " received " + received
-                        + (stayedPlugged ? "" : " (unplugged meanwhile)"));
-                return;
-            }
-        }
-        if (stayedPlugged && received.size() != REPORTS_PER_CONNECTION) {
-            failures.add("connection " + connection + " lost reports: received " + received);
-            return;
-        }
-        checkedReports.addAndGet(received.size());
-        if (stayedPlugged) {
-            sessionsWithAllReports.incrementAndGet();
-        }
-    }
-
-    /** The read thread waits for the next report once it has queued all fed so far. */
-    private boolean awaitAllQueued(long device) {
-        long until = System.nanoTime() + PATIENCE_MS * 1_000_000L;
-        while (System.nanoTime() < until) {
-            if (UsbEmulator.waitForInputTaken(device, EmulatedUsbSuite.READ_TRANSFERS, 500)) {
-                return true;
-            }
-            if (!UsbEmulator.isPlugged(device)) {
-                return false;
-            }
-        }
-        failures.add("the read thread never took the reports of " + UsbEmulator.path(device));
-        return false;
-    }
-
-    private void readAll(long h, int connection, List<Integer> received) {
-        for (byte[] r = usb.readNativeUsbState(h); r != null; r = usb.readNativeUsbState(h)) {
-            if (r.length != 64) {
-                failures.add("a report of " + r.length + " bytes");
-            } else if (r[0] == 2 && intAt(r, 1) == connection) {
-                received.add((r[5] & 0xFF) | (r[6] & 0xFF) << 8);
-            }
-        }
-    }
-
-    private static byte[] numberedReport(int connection, int seq) {
-        return new byte[] {2, (byte) connection, (byte) (connection >> 8), (byte) (connection >> 16),
-            (byte) (connection >> 24), (byte) seq, (byte) (seq >> 8), 0x7f};
-    }
-
-    private static int intAt(byte[] r, int at) {
-        return (r[at] & 0xFF) | (r[at + 1] & 0xFF) << 8 | (r[at + 2] & 0xFF) << 16 | (r[at + 3] & 0xFF) << 24;
-    }
-
-    private void dfuSession(ThreadLocalRandom random) {
-        long device = slots.get(TABLET_SLOTS);
-        long h = create();
-        try {
-            if (device == 0 || !usb.connectNativeUsb(h, UsbEmulator.path(device))) {
-                return;
-            }
-            usb.dfuGetStatus(h);
-            usb.dfuGetState(h);
-            char[] block = randomChars(random);
-            usb.dfuDownload(h, random.nextInt(4), block, random.nextInt(-2, 200));
-            usb.dfuClearStatus(h);
-            usb.dfuAbort(h);
-        } finally {
-            destroy(h);
-        }
-    }
-
-    /** One call on a handle this thread does not own: another's, a destroyed one, or a made-up one. */
-    private void foreignCall(ThreadLocalRandom random) {
-        int kind = random.nextInt(4);
-        List<Long> live = new ArrayList<>(liveHandles.keySet());
-        Long stale = staleHandles.peek();
-        if (kind == 0 && !live.isEmpty()) {
-            // Another worker's instance: anything but taking its reports or destroying it.
-            call(live.get(random.nextInt(live.size())), random.nextInt(9), random);
-        } else if (kind == 1 && stale != null) {
-            int operation = random.nextInt(11);
-            if (operation < 9) {
-                call(stale, operation, random);
-                return;
-            }
-            creation.writeLock().lock();
-            try {
-                if (!liveHandles.containsKey(stale)) {
-                    call(stale, operation, random);
-                }
-            } finally {
-                creation.writeLock().unlock();
-            }
-        } else {
-            call(kind == 2 ? (random.nextBoolean() ? 0 : -1) : random.nextLong(), random.nextInt(11), random);
-        }
-    }
-
-    private void call(long h, int operation, ThreadLocalRandom random) {
-        switch (operation) {
-            case 0 -> usb.getNativeUsbVid(h);
-            case 1 -> usb.readMaxX(h);
-            case 2 -> usb.getNativeUsbProductName(h);
-            case 3 -> usb.writeCommand(h, randomChars(random));
-            case 4 -> usb.writeFirmwareCommand(h, randomChars(random));
-            case 5 -> usb.writeToControlTransfer(h, randomChars(random));
-            case 6 -> usb.dfuGetStatus(h);
-            case 7 -> usb.dfuDownload(h, 1, randomChars(random), random.nextInt(-1, 80));
-            case 8 -> usb.dfuGetState(h);
-            case 9 -> usb.readNativeUsbState(h);
-            default -> usb.destroyNativeUsbInstance(h);
-        }
-    }
-
-    private void discover(ThreadLocalRandom random) {
-        String listed = usb.discoverUSBInputDevices();
-        assertTrue(listed != null, "discovery gives a string");
-        long device = slots.get(random.nextInt(slots.length()));
-        if (device != 0) {
-            String path = UsbEmulator.path(device);
+    private int work() {
+        ThreadLocalRandom random = ThreadLocalRandom.current();
+        int complete = 0;
+        for (int n = 0; n < 5_000 && System.nanoTime() < deadline; n++) { // the bound keeps the log finite
+            complete += session(random.nextInt(slots.length()), random);
+            long other = recent.get(random.nextInt(recent.length()));
+            calls.get(random.nextInt(2)).forEach(call -> call.accept(other));
+            long madeUp = random.nextBoolean() ? random.nextLong() : random.nextInt(-1, 1);
+            calls.get(random.nextInt(3)).forEach(call -> call.accept(madeUp));
+            assertNotNull(usb.discoverUSBInputDevices());
+            String path = UsbEmulator.path(slots.get(random.nextInt(slots.length())));
             usb.getNativeUsbVidDirect(path);
             usb.getNativeUsbPidDirect(path);
+            long segment = shm.connectSharedMemoryMacLinux(SHM_KEY + random.nextInt(4), random.nextInt(1, 4097));
+            ByteBuffer b = shm.retrieveSharedMemoryDirectByteBuffer(segment); // none for -1: a smaller segment has the key
+            if (b != null) {
+                b.put(random.nextInt(b.capacity()), (byte) n);
+                assertTrue(shm.releaseSharedMemory(segment));
+            }
         }
-        usb.getNativeUsbVidDirect(random.nextBoolean() ? null : "no/such-device");
+        return complete;
     }
 
-    private static char[] randomChars(ThreadLocalRandom random) {
-        int kind = random.nextInt(8);
-        if (kind == 0) {
-            return null;
+    /**
+     * A new instance, connected to the device in the slot (0-2 a tablet, 3 the DFU device) unless
+     * it is being unplugged or another instance has it; 1 if it got all its reports.
+     */
+    private int session(int slot, ThreadLocalRandom random) {
+        long device = slots.get(slot);
+        long h = usb.createNativeUsbInstance();
+        recent.set(random.nextInt(recent.length()), h);
+        assertNull(usb.readNativeUsbState(h), "an unconnected instance has no reports");
+        int complete = 0;
+        if (usb.connectNativeUsb(h, UsbEmulator.path(device))) {
+            complete = slot < 3 ? checkNumberedReports(device, h) : 0;
+            calls.get(slot < 3 ? 0 : 1).forEach(call -> call.accept(h));
         }
-        char[] chars = new char[kind == 1 ? 0 : random.nextInt(1, 130)];
-        for (int i = 0; i < chars.length; i++) {
-            chars[i] = (char) random.nextInt(0x10000);
-        }
-        return chars;
+        usb.destroyNativeUsbInstance(h);
+        return complete;
     }
 
-    // ---- the other threads ----
+    /**
+     * Feeds the tablet numbered reports, reading as they come, in two bursts, after each of which
+     * the read thread queues them all: they arrive in order, each once, and all of them unless the
+     * tablet was unplugged meanwhile (1 then). Reports of earlier connections are skipped.
+     */
+    private int checkNumberedReports(long device, long h) {
+        int connection = ThreadLocalRandom.current().nextInt();
+        List<Integer> received = new ArrayList<>();
+        for (int seq = 0; seq < REPORTS; seq++) {
+            UsbEmulator.feedInput(device, ByteBuffer.allocate(8).order(ByteOrder.LITTLE_ENDIAN)
+                    .put((byte) 2).putInt(connection).putShort((short) seq).put((byte) 0x7f).array());
+            long until = System.nanoTime() + PATIENCE_MS * 1_000_000L;
+            while (seq % (REPORTS / 2) == REPORTS / 2 - 1 && UsbEmulator.isPlugged(device) && System.nanoTime() < until
+                    && !UsbEmulator.waitForInputTaken(device, EmulatedUsbSuite.READ_TRANSFERS, 500)) {
+                // reports the read thread never takes are lost reports
+            }
+            for (byte[] r = usb.readNativeUsbState(h); r != null; r = usb.readNativeUsbState(h)) {
+                assertEquals(64, r.length, "report length");
+                ByteBuffer b = ByteBuffer.wrap(r).order(ByteOrder.LITTLE_ENDIAN);
+                if (b.get(0) == 2 && b.getInt(1) == connection) {
+                    received.add((int) b.getShort(5));
+                }
+            }
+        }
+        boolean plugged = UsbEmulator.isPlugged(device);
+        assertEquals(IntStream.range(0, plugged ? REPORTS : received.size()).boxed().toList(), received,
+                UsbEmulator.path(device) + (plugged ? "" : ", unplugged meanwhile"));
+        return plugged ? 1 : 0;
+    }
 
-    private void plugAndUnplug() throws Exception {
+    /** Null, empty or up to 129 characters of any value. */
+    private static char[] data() {
         ThreadLocalRandom random = ThreadLocalRandom.current();
-        for (int i = 0; i < slots.length(); i++) {
-            plug(i);
-        }
-        while (running()) {
-            int slot = random.nextInt(slots.length());
-            long device = slots.get(slot);
-            if (device == 0) {
-                plug(slot);
-                continue;
-            }
-            // Give the workers a chance at it first: mostly until a connection has ended,
-            // now and then in the middle of one.
-            if (UsbEmulator.waitForClients(device, 1, 2000) && random.nextInt(3) != 0) {
-                UsbEmulator.waitForClients(device, 0, 5000);
-            }
-            slots.set(slot, 0);
-            UsbEmulator.unplug(device);
-        }
+        return random.nextInt(8) == 0 ? null : random.ints(random.nextInt(130), 0, 0x10000)
+                .mapToObj(c -> String.valueOf((char) c)).collect(Collectors.joining()).toCharArray();
     }
 
-    private void plug(int slot) {
-        // Each slot has addresses of its own; its last device is gone before it is used again.
-        int address = 10 + slot * 30 + plugs.getAndIncrement() % 30;
-        long device = slot < TABLET_SLOTS
-                ? UsbEmulator.plugTablet(slot == 1 ? 0x0483 : 0x078c, slot == 1 ? 0x5710 : 0x0600 + slot, 4, address)
-                : UsbEmulator.plugModel("dfu-vornique", 4, address);
+    /** Each slot has addresses of its own; its last device is gone before it gets the next. */
+    private void plug(int slot, int n) {
+        long device = slot == 3 ? UsbEmulator.plugModel("dfu-vornique", 4, 100 + n % 30)
+                : UsbEmulator.plugTablet(slot == 1 ? 0x0483 : 0x078c, slot == 1 ? 0x5710 : 0x0600 + slot, 4, 10 + slot * 30 + n % 30);
         pluggedEver.add(device);
         slots.set(slot, device);
     }
 
-    private void subscribeAndUnsubscribe() throws Exception {
-        for (int n = 0; running(); n++) {
-            int calls = Callbacks.hotPlugCalls().size();
+    /** Replaces devices, mostly after a connection has ended, now and then during one. */
+    private int plugAndUnplug() {
+        ThreadLocalRandom random = ThreadLocalRandom.current();
+        for (int n = 1; System.nanoTime() < deadline; n++) {
+            int slot = random.nextInt(slots.length());
+            if (UsbEmulator.waitForClients(slots.get(slot), 1, 2000) && random.nextInt(3) != 0) {
+                UsbEmulator.waitForClients(slots.get(slot), 0, 5000);
+            }
+            UsbEmulator.unplug(slots.get(slot));
+            plug(slot, n);
+        }
+        return 0;
+    }
+
+    private int subscribeAndUnsubscribe() throws Exception {
+        for (int n = 0; System.nanoTime() < deadline; n++) {
+            int seen = Callbacks.hotPlugCalls().size();
             usb.subscribeUSBChangeEvents();
             NotifyRig.touch(NotifyRig.OLD_UDEV_DB, "stress-" + n);
             NotifyRig.remove(NotifyRig.OLD_UDEV_DB, "stress-" + n);
-            Callbacks.awaitHotPlugCalls(calls + 1, 4000);
+            Callbacks.awaitHotPlugCalls(seen + 1, 4000);
             usb.unsubscribeUSBChangeEvents();
         }
+        return 0;
     }
 
-    private void borrowSharedMemory() {
-        ThreadLocalRandom random = ThreadLocalRandom.current();
-        List<Long> held = new ArrayList<>();
-        long released = 0;
-        while (running()) {
-            int choice = random.nextInt(4);
-            if (choice == 0 || held.isEmpty()) {
-                int key = SHM_KEY_BASE + random.nextInt(SHM_KEYS);
-                long h = shm.connectSharedMemoryMacLinux(key, random.nextInt(1, 4097));
-                if (h != -1) { // -1: the segment could not be had (another size under that key)
-                    held.add(h);
-                }
-            } else if (choice == 1) {
-                ByteBuffer b = shm.retrieveSharedMemoryDirectByteBuffer(held.get(random.nextInt(held.size())));
-                if (b != null && b.capacity() > 0) {
-                    b.put(random.nextInt(b.capacity()), (byte) random.nextInt());
-                }
-            } else if (choice == 2) {
-                released = held.remove(random.nextInt(held.size()));
-                assertTrue(shm.releaseSharedMemory(released));
-            } else if (!held.contains(released)) {
-                // a released handle, unless its address came back for one held now
-                shm.releaseSharedMemory(random.nextBoolean() ? released : random.nextLong());
-                shm.retrieveSharedMemoryDirectByteBuffer(released);
-            }
-        }
-        for (long h : held) {
-            assertTrue(shm.releaseSharedMemory(h));
-        }
-    }
-
-    // ---- what the process holds ----
-
-    /** Thread names, but for the JVM's compiler threads, which it starts and ends as it likes. */
-    private static List<String> libraryRelevantThreads() throws IOException {
-        return NotifyRig.threads().stream().filter(n -> !n.contains("CompilerThre")).sorted()
-                .collect(Collectors.toList());
+    /** Thread names (but the JVM's compiler threads, which come and go) and shared memory attachments. */
+    private static List<Object> threadsAndAttachments() throws Exception {
+        return List.of(Tasks.names().stream().filter(n -> !n.contains("CompilerThre")).sorted().toList(),
+                Files.readAllLines(Paths.get("/proc/self/maps")).stream().filter(l -> l.contains("/SYSV")).count());
     }
 
     /**
-     * The process's descriptors but for the emulator's own: a node and the sockets bound
-     * under its root for every device ever plugged, kept after it is unplugged. Whether the
-     * library still has a device open the emulator counts.
+     * Descriptors but for the emulator's: a node and sockets under its root for every device ever
+     * plugged, kept after the unplug. Whether the library still has a device open the emulator counts.
      */
-    private static Map<Integer, String> descriptors() throws IOException {
+    private static Map<Integer, String> descriptors() throws Exception {
         String root = UsbEmulator.rootDir();
-        Set<String> emulatorSockets = new HashSet<>();
-        for (String line : Files.readAllLines(Paths.get("/proc/net/unix"))) {
-            String[] f = line.trim().split("\\s+");
-            if (f.length >= 8 && f[7].startsWith(root)) {
-                emulatorSockets.add("socket:[" + f[6] + "]");
-            }
-        }
+        Set<String> emulatorSockets = Files.readAllLines(Paths.get("/proc/net/unix")).stream()
+                .map(l -> l.trim().split("\\s+")).filter(f -> f.length >= 8 && f[7].startsWith(root))
+                .map(f -> "socket:[" + f[6] + "]").collect(Collectors.toSet());
         Map<Integer, String> fds = NotifyRig.descriptors();
-        fds.values().removeIf(target -> target.startsWith(root + "/dev/bus/usb/") || emulatorSockets.contains(target));
+        fds.values().removeIf(t -> t.startsWith(root + "/dev/bus/usb/") || emulatorSockets.contains(t));
         return fds;
-    }
-
-    private static long sharedMemoryAttachments() throws IOException {
-        return Files.readAllLines(Paths.get("/proc/self/maps")).stream().filter(l -> l.contains("/SYSV")).count();
-    }
-
-    /** The segments are not the library's to remove; the test removes its own. */
-    private static void removeSegments() throws Exception {
-        Path shmTable = Paths.get("/proc/sysvipc/shm");
-        List<String> ids;
-        try (Stream<String> lines = Files.lines(shmTable)) {
-            ids = lines.skip(1).map(l -> l.trim().split("\\s+")).filter(f -> {
-                long key = Long.parseLong(f[0]);
-                return key >= SHM_KEY_BASE && key < SHM_KEY_BASE + SHM_KEYS;
-            }).map(f -> f[1]).collect(Collectors.toList());
-        }
-        for (String id : ids) {
-            new ProcessBuilder("ipcrm", "-m", id).start().waitFor();
-        }
-    }
-
-    private static String stackOf(Thread t) {
-        return Stream.of(t.getStackTrace()).map(Object::toString).collect(Collectors.joining("\n  ", "\n  ", ""));
     }
 }
