@@ -1,5 +1,8 @@
 package quorvantelix.test;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
 import java.io.IOException;
 import java.nio.file.DirectoryStream;
 import java.nio.file.Files;
@@ -7,118 +10,119 @@ import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
 
-/** This process's threads as /proc shows them: by name, and how often they woke. */
+/** This process as /proc shows it: its threads by name, how often they wake, and its descriptors. */
 public final class Tasks {
     private Tasks() {
     }
 
     /** Names of this process's threads. */
     public static List<String> names() throws IOException {
-        List<String> names = new ArrayList<>();
-        for (Path task : list()) {
-            try {
-                names.add(Files.readString(task.resolve("comm")).trim());
-            } catch (IOException ended) {
-                // ended while listed
-            }
-        }
-        return names;
+        return each(task -> Files.readString(task.resolve("comm")).trim());
     }
 
-    /** Context switches (wake-ups) of each thread of that name so far. */
-    public static List<Long> wakeups(String name) throws IOException {
-        List<Long> found = new ArrayList<>();
-        for (Path task : list()) {
-            try {
-                if (!Files.readString(task.resolve("comm")).trim().equals(name)) {
-                    continue;
-                }
-                long switches = 0;
-                for (String line : Files.readAllLines(task.resolve("status"))) {
-                    if (line.matches("(non)?voluntary_ctxt_switches:.*")) {
-                        switches += Long.parseLong(line.replaceAll("[^0-9]", ""));
-                    }
-                }
-                found.add(switches);
-            } catch (IOException ended) {
-                // ended while listed
-            }
-        }
-        return found;
-    }
-
-    /** Processor time, in milliseconds, each thread of that name has used so far. */
-    public static List<Long> cpuMillis(String name) throws IOException {
-        List<Long> found = new ArrayList<>();
-        for (Path task : list()) {
-            try {
-                if (!Files.readString(task.resolve("comm")).trim().equals(name)) {
-                    continue;
-                }
-                // After the name in parentheses: utime and stime are the 12th and 13th fields, in
-                // clock ticks of 10 ms.
-                String stat = Files.readString(task.resolve("stat"));
-                String[] fields = stat.substring(stat.lastIndexOf(')') + 2).split(" ");
-                found.add((Long.parseLong(fields[11]) + Long.parseLong(fields[12])) * 10);
-            } catch (IOException ended) {
-                // ended while listed
-            }
-        }
-        return found;
-    }
-
-    /** Wake-ups of the one thread of that name during {@code millis}, counted from when it sleeps. */
-    public static long wakeupsDuring(String name, long millis) throws Exception {
-        awaitSleeping(name);
-        return during(wakeups(name), millis, () -> wakeups(name), name);
-    }
-
-    /** Waits (up to 10 s) until every thread of that name sleeps. */
-    public static void awaitSleeping(String name) throws Exception {
+    /** Waits (up to 10 s) until no thread's name starts with the prefix. */
+    public static void awaitGone(String prefix) throws Exception {
         long deadline = System.nanoTime() + 10_000_000_000L;
-        for (;;) {
-            boolean sleeping = true;
-            for (Path task : list()) {
-                try {
-                    if (Files.readString(task.resolve("comm")).trim().equals(name)) {
-                        String stat = Files.readString(task.resolve("stat"));
-                        sleeping &= stat.charAt(stat.lastIndexOf(')') + 2) == 'S';
-                    }
-                } catch (IOException ended) {
-                    // ended while listed
+        while (names().stream().anyMatch(n -> n.startsWith(prefix))) {
+            assertTrue(System.nanoTime() < deadline, "threads still running: " + names());
+            Thread.sleep(5);
+        }
+    }
+
+    /** Wake-ups (context switches) of the one thread of that name during {@code millis}, from when it sleeps. */
+    public static long wakeupsDuring(String name, long millis) throws Exception {
+        return during(name, millis, status -> {
+            long switches = 0;
+            for (String line : status.split("\n")) {
+                if (line.matches("(non)?voluntary_ctxt_switches:.*")) {
+                    switches += Long.parseLong(line.replaceAll("[^0-9]", ""));
                 }
             }
-            if (sleeping || System.nanoTime() > deadline) {
-                return;
-            }
-            Thread.sleep(1);
-        }
+            return switches;
+        }, "status");
     }
 
     /** Processor time (ms) of the one thread of that name during {@code millis}. */
     public static long cpuMillisDuring(String name, long millis) throws Exception {
-        return during(cpuMillis(name), millis, () -> cpuMillis(name), name);
+        // After the name in parentheses, utime and stime are the 12th and 13th fields, in ticks of 10 ms.
+        return during(name, millis, stat -> {
+            String[] f = stat.substring(stat.lastIndexOf(')') + 2).split(" ");
+            return (Long.parseLong(f[11]) + Long.parseLong(f[12])) * 10;
+        }, "stat");
+    }
+
+    /** Descriptor number to target, of every descriptor this process holds but the listing's own. */
+    public static TreeMap<Integer, String> descriptors() throws IOException {
+        SysLog.peek(); // the capture closes its end of connections the library's log closed
+        TreeMap<Integer, String> fds = new TreeMap<>();
+        try (DirectoryStream<Path> s = Files.newDirectoryStream(Paths.get("/proc/self/fd"))) {
+            for (Path p : s) {
+                try {
+                    fds.put(Integer.parseInt(p.getFileName().toString()), Files.readSymbolicLink(p).toString());
+                } catch (IOException gone) {
+                    // closed while listed
+                }
+            }
+        }
+        fds.values().removeIf(t -> t.startsWith("/proc/"));
+        return fds;
+    }
+
+    /**
+     * No descriptor opened or closed between the snapshots, but for glibc's syslog connection
+     * (two sockets of this process, with the capture's end), which a line logged after the
+     * library closed the log opens again.
+     */
+    public static void assertSameDescriptors(Map<Integer, String> before, Map<Integer, String> after) {
+        Map<Integer, String> b = new TreeMap<>(before);
+        Map<Integer, String> a = new TreeMap<>(after);
+        long sockets = b.values().stream().filter(t -> t.startsWith("socket:")).count()
+                - a.values().stream().filter(t -> t.startsWith("socket:")).count();
+        b.values().removeIf(t -> t.startsWith("socket:"));
+        a.values().removeIf(t -> t.startsWith("socket:"));
+        assertEquals(b, a);
+        assertTrue(Math.abs(sockets) <= 2, "sockets changed by " + sockets + ": " + after);
     }
 
     private interface Reading {
-        List<Long> read() throws IOException;
+        long of(String file);
     }
 
-    private static long during(List<Long> before, long millis, Reading reading, String name) throws Exception {
+    private interface TaskFunction<T> {
+        T apply(Path task) throws IOException;
+    }
+
+    private static <T> List<T> each(TaskFunction<T> f) throws IOException {
+        List<T> found = new ArrayList<>();
+        try (DirectoryStream<Path> tasks = Files.newDirectoryStream(Paths.get("/proc/self/task"))) {
+            for (Path task : tasks) {
+                try {
+                    found.add(f.apply(task));
+                } catch (IOException ended) {
+                    // ended while listed
+                }
+            }
+        }
+        return found;
+    }
+
+    /** A reading of the one thread of that name over {@code millis}, from when it sleeps (its going to sleep is no wake-up). */
+    private static long during(String name, long millis, Reading reading, String file) throws Exception {
+        List<Path> tasks = each(task -> Files.readString(task.resolve("comm")).trim().equals(name) ? task : null);
+        tasks.removeIf(t -> t == null);
+        assertEquals(1, tasks.size(), "threads named " + name);
+        Path task = tasks.get(0);
+        for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
+            String stat = Files.readString(task.resolve("stat"));
+            if (stat.charAt(stat.lastIndexOf(')') + 2) == 'S') {
+                break;
+            }
+        }
+        long before = reading.of(Files.readString(task.resolve(file)));
         Thread.sleep(millis);
-        List<Long> after = reading.read();
-        if (before.size() != 1 || after.size() != 1) {
-            throw new AssertionError("not one thread named " + name + ": " + before + " then " + after);
-        }
-        return after.get(0) - before.get(0);
-    }
-
-    private static List<Path> list() throws IOException {
-        List<Path> tasks = new ArrayList<>();
-        try (DirectoryStream<Path> s = Files.newDirectoryStream(Paths.get("/proc/self/task"))) {
-            s.forEach(tasks::add);
-        }
-        return tasks;
+        return reading.of(Files.readString(task.resolve(file))) - before;
     }
 }

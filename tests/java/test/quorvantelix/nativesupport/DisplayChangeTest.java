@@ -18,6 +18,7 @@ import org.junit.jupiter.api.Test;
 import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.SysLog;
+import quorvantelix.test.Tasks;
 import quorvantelix.test.Toolkit;
 
 /**
@@ -28,7 +29,6 @@ import quorvantelix.test.Toolkit;
 class DisplayChangeTest extends SubscriptionSuite {
     private static final String DISPLAY = System.getenv("DISPLAY");
     private static final String CALLED = info("NATIVESUPPORT: resize_cb(): called.\n");
-    private static final int SIGPIPE = 13;
 
     @BeforeAll
     static void openTheApplicationsToolkit() {
@@ -80,12 +80,8 @@ class DisplayChangeTest extends SubscriptionSuite {
 
     @Test
     void eachResizeIsLoggedAndCalledUntilUnsubscribe() throws Exception {
-        boolean ignored = NotifyRig.signalMask("SigIgn", SIGPIPE);
-        boolean caught = NotifyRig.signalMask("SigCgt", SIGPIPE);
         usb.subscribeUSBChangeEvents();
         assertTrue(SysLog.await(CALLBACK_CREATED, 20_000));
-        assertEquals(ignored, NotifyRig.signalMask("SigIgn", SIGPIPE), "SIGPIPE is left as the JVM set it");
-        assertEquals(caught, NotifyRig.signalMask("SigCgt", SIGPIPE), "SIGPIPE is left as the JVM set it");
 
         resizeTo(1024, 768);
         assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
@@ -111,15 +107,15 @@ class DisplayChangeTest extends SubscriptionSuite {
     void subscriptionCyclesLeaveNoThreadDescriptorOrHandlerBehind() throws Exception {
         cycle(true); // the first one opens GTK's X connection for good
         NotifyRig.awaitLibraryThreadsEnded();
-        int threads = NotifyRig.threads().size();
-        Map<Integer, String> fds = NotifyRig.descriptors();
+        int threads = Tasks.names().size();
+        Map<Integer, String> fds = Tasks.descriptors();
 
         for (int i = 0; i < 10; i++) {
             cycle(i % 2 == 0); // every other one unsubscribes before the loop can have started
         }
         NotifyRig.awaitLibraryThreadsEnded();
-        assertEquals(threads, NotifyRig.threads().size(), NotifyRig.threads().toString());
-        NotifyRig.assertSameDescriptors(fds, NotifyRig.descriptors());
+        assertEquals(threads, Tasks.names().size(), Tasks.names().toString());
+        Tasks.assertSameDescriptors(fds, Tasks.descriptors());
 
         SysLog.drain();
         usb.subscribeUSBChangeEvents();

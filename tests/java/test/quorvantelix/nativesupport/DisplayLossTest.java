@@ -9,6 +9,7 @@ import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.Callbacks;
 import quorvantelix.test.SysLog;
+import quorvantelix.test.Tasks;
 
 /** The JVM outlives a display that is not there and an X server that dies while subscribed. */
 class DisplayLossTest {
@@ -54,7 +55,7 @@ class DisplayLossTest {
             burst.join();
             assertTrue(SysLog.await(info(DISPLAY_NS + "the connection to the X server was lost. "
                     + "Display changes are no longer reported.\n"), 10_000), SysLog.peek().toString());
-            NotifyRig.awaitDisplayThreadEnded();
+            Tasks.awaitGone("ns-display");
             long started = System.nanoTime();
             usb.unsubscribeUSBChangeEvents();
             assertTrue(TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started) < 100, "unsubscribe returns promptly");

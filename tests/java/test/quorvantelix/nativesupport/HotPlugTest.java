@@ -93,7 +93,7 @@ class HotPlugTest extends SubscriptionSuite {
         NotifyRig.touch(db, "unwatched");
         assertFalse(SysLog.await(sig, 500), "the directory is no longer watched");
         assertEquals(3, Callbacks.hotPlugCalls().size());
-        assertFalse(NotifyRig.descriptors().containsValue(db.toString()), "the watch descriptor is closed");
+        assertFalse(Tasks.descriptors().containsValue(db.toString()), "the watch descriptor is closed");
     }
 
     @Test
@@ -109,7 +109,7 @@ class HotPlugTest extends SubscriptionSuite {
 
     @Test
     void withoutEitherDirectoryTheSubscriptionWorksButNeverCallsJava() throws Exception {
-        Map<Integer, String> before = NotifyRig.descriptors();
+        Map<Integer, String> before = Tasks.descriptors();
         usb.subscribeUSBChangeEvents();
         long subscribed = NotifyRig.epochSecond();
         Path db = NotifyRig.createDatabase(NotifyRig.UDEV_DATA);
@@ -118,7 +118,7 @@ class HotPlugTest extends SubscriptionSuite {
         assertTrue(NotifyRig.linesStartingWith(SysLog.peek(), "6 NATIVESUPPORT: sig= ").isEmpty());
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
-        NotifyRig.assertSameDescriptors(before, NotifyRig.descriptors());
+        Tasks.assertSameDescriptors(before, Tasks.descriptors());
     }
 
     @Test
@@ -175,7 +175,7 @@ class HotPlugTest extends SubscriptionSuite {
     }
 
     private static int descriptorOf(Path dir) throws Exception {
-        return NotifyRig.descriptors().entrySet().stream().filter(e -> e.getValue().equals(dir.toString()))
+        return Tasks.descriptors().entrySet().stream().filter(e -> e.getValue().equals(dir.toString()))
                 .mapToInt(Map.Entry::getKey).findFirst().orElseThrow();
     }
 }

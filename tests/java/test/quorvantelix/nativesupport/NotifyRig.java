@@ -7,16 +7,14 @@ import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
-import java.util.ArrayList;
 import java.util.List;
-import java.util.Map;
-import java.util.TreeMap;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
 import quorvantelix.test.SysLog;
+import quorvantelix.test.Tasks;
 
-/** What the notification suites share: the watched directory, the X screen and this process as /proc shows it. */
+/** What the notification suites share: the watched directories and the X screen. */
 final class NotifyRig {
     /** The udev database directory of udev before version 174, and of today's udev. */
     static final Path OLD_UDEV_DB = Paths.get("/dev/.udev/db");
@@ -57,75 +55,9 @@ final class NotifyRig {
         Files.deleteIfExists(db.resolve(entry));
     }
 
-    /** Descriptor number to target, of every descriptor this process holds open. */
-    static TreeMap<Integer, String> descriptors() throws IOException {
-        SysLog.peek(); // the capture closes its end of connections the library's log closed
-        TreeMap<Integer, String> fds = new TreeMap<>();
-        try (Stream<Path> s = Files.list(Paths.get("/proc/self/fd"))) {
-            for (Path p : s.collect(Collectors.toList())) {
-                try {
-                    fds.put(Integer.parseInt(p.getFileName().toString()), Files.readSymbolicLink(p).toString());
-                } catch (IOException gone) {
-                    // the listing's own descriptor
-                }
-            }
-        }
-        return fds;
-    }
-
-    /**
-     * Asserts that no descriptor was opened or closed between the two snapshots, but for the
-     * listings' own and glibc's syslog connection (two sockets of this process, with the
-     * capture's end), which a line logged after the library closed the log opens again.
-     */
-    static void assertSameDescriptors(Map<Integer, String> before, Map<Integer, String> after) {
-        Map<Integer, String> b = withoutListings(before);
-        Map<Integer, String> a = withoutListings(after);
-        long socketsBefore = b.values().stream().filter(t -> t.startsWith("socket:")).count();
-        long socketsAfter = a.values().stream().filter(t -> t.startsWith("socket:")).count();
-        b.values().removeIf(t -> t.startsWith("socket:"));
-        a.values().removeIf(t -> t.startsWith("socket:"));
-        assertEquals(b, a);
-        assertTrue(Math.abs(socketsAfter - socketsBefore) <= 2, "sockets " + socketsBefore + " then " + socketsAfter + ": " + after);
-    }
-
-    static Map<Integer, String> withoutListings(Map<Integer, String> fds) {
-        Map<Integer, String> m = new TreeMap<>(fds);
-        m.values().removeIf(t -> t.startsWith("/proc/"));
-        return m;
-    }
-
-    /** Names of this process's threads. */
-    static List<String> threads() throws IOException {
-        List<String> names = new ArrayList<>();
-        try (Stream<Path> s = Files.list(Paths.get("/proc/self/task"))) {
-            for (Path task : s.collect(Collectors.toList())) {
-                try {
-                    names.add(Files.readString(task.resolve("comm")).trim());
-                } catch (IOException ended) {
-                    // ended while listed
-                }
-            }
-        }
-        return names;
-    }
-
-    /** Waits until the display thread has ended. */
-    static void awaitDisplayThreadEnded() throws Exception {
-        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
-        while (threads().contains("ns-display")) {
-            assertTrue(System.nanoTime() < deadline, "the display thread is still running");
-            Thread.sleep(10);
-        }
-    }
-
     /** Waits until the library's notification and display threads have all ended. */
     static void awaitLibraryThreadsEnded() throws Exception {
-        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
-        while (threads().stream().anyMatch(n -> n.startsWith("ns-"))) {
-            assertTrue(System.nanoTime() < deadline, "library threads still running: " + threads());
-            Thread.sleep(10);
-        }
+        Tasks.awaitGone("ns-");
     }
 
     /** Milliseconds until the wall clock's whole second reaches {@code second}. */
@@ -146,16 +78,6 @@ final class NotifyRig {
         String out = new String(p.getInputStream().readAllBytes());
         assertTrue(p.waitFor(20, TimeUnit.SECONDS), String.join(" ", command));
         assertEquals(0, p.exitValue(), String.join(" ", command) + ": " + out);
-    }
-
-    /** Bits of one signal in a mask line of /proc/self/status ("SigIgn", "SigCgt"). */
-    static boolean signalMask(String field, int signal) throws IOException {
-        for (String line : Files.readAllLines(Paths.get("/proc/self/status"))) {
-            if (line.startsWith(field + ":")) {
-                return (Long.parseUnsignedLong(line.substring(field.length() + 1).trim(), 16) >> (signal - 1) & 1) != 0;
-            }
-        }
-        throw new AssertionError(field + " missing");
     }
 
     static List<String> linesStartingWith(List<String> lines, String... starts) {

@@ -97,7 +97,7 @@ class StressTest {
         assertEquals(before, threadsAndAttachments(), "threads and shared memory attachments");
         assertEquals(List.of(), pluggedEver.stream().filter(d -> !UsbEmulator.waitForClients(d, 0, 10_000))
                 .map(UsbEmulator::path).toList(), "devices still open");
-        NotifyRig.assertSameDescriptors(descriptorsBefore, descriptors());
+        Tasks.assertSameDescriptors(descriptorsBefore, descriptors());
     }
 
     /**
@@ -232,7 +232,7 @@ class StressTest {
         Set<String> emulatorSockets = Files.readAllLines(Paths.get("/proc/net/unix")).stream()
                 .map(l -> l.trim().split("\\s+")).filter(f -> f.length >= 8 && f[7].startsWith(root))
                 .map(f -> "socket:[" + f[6] + "]").collect(Collectors.toSet());
-        Map<Integer, String> fds = NotifyRig.descriptors();
+        Map<Integer, String> fds = Tasks.descriptors();
         fds.values().removeIf(t -> t.startsWith(root + "/dev/bus/usb/") || emulatorSockets.contains(t));
         return fds;
     }
