@@ -8,14 +8,18 @@ fail() { echo "isolation check: $*" >&2; exit 1; }
 mount -t tmpfs check "$scratch"
 mkdir "$scratch/upper" "$scratch/work"
 mount -t overlay check-dev -o "lowerdir=/dev,upperdir=$scratch/upper,workdir=$scratch/work" /dev
-"$peer" listen > "$scratch/taken" &
+"$peer" > "$scratch/taken" &
 logger_pid=$!
 for _ in $(seq 100); do [ -S /dev/log ] && break; sleep 0.05; done
 [ -S /dev/log ] || fail "the stand-in system logger did not start"
 mkdir -p /dev/.udev/db && : > /dev/.udev/db/machine-entry
 state() { stat -c '%F %i %Y' /dev/log /dev/.udev/db /dev/.udev/db/machine-entry; ls -A /dev/.udev/db; ls -A /run; }
 before=$(state)
-"$peer" spam &
+# Another program logging with the library's ident and line prefixes.
+while :; do
+  logger -t libNativeSupport -p user.debug "NATIVESUPPORT: USBDevice* doesn't exist for nativeInstanceHandle 0"
+  logger -t libNativeSupport -p user.info "NATIVESUPPORT: Found: "
+done &
 spammer=$!
 
 status=0

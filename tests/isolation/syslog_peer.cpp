@@ -1,12 +1,8 @@
-// The machine's own syslog traffic, for the isolation check: `listen` stands in for the
-// machine's system logger (a datagram socket at /dev/log that takes every line), `spam`
-// for another program that logs with the library's ident and line prefixes.
-//   syslog_peer listen        until SIGTERM; then prints how many lines it took
-//   syslog_peer spam          until SIGTERM
+// The machine's system logger, for the isolation check: a datagram socket at /dev/log that
+// takes every line until SIGTERM, then prints how many it took.
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -41,28 +37,12 @@ int listen()
     return 0;
 }
 
-int spam()
-{
-    openlog("libNativeSupport", LOG_PID, 0);
-    while (!g_stop) {
-        syslog(LOG_DEBUG, "NATIVESUPPORT: USBDevice* doesn't exist for nativeInstanceHandle 0");
-        syslog(LOG_INFO, "NATIVESUPPORT: Found: ");
-        syslog(LOG_DEBUG, "SHAREDMEMORY: Shared Memory Instance (0) found.");
-        usleep(1000);
-    }
-    return 0;
-}
 }
 
-int main(int argc, char** argv)
+int main()
 {
     struct sigaction action = {};
     action.sa_handler = stop;   // no SA_RESTART: a blocked recv returns
     sigaction(SIGTERM, &action, nullptr);
-    if (argc == 2 && std::strcmp(argv[1], "listen") == 0)
-        return listen();
-    if (argc == 2 && std::strcmp(argv[1], "spam") == 0)
-        return spam();
-    std::fprintf(stderr, "usage: syslog_peer listen|spam\n");
-    return 2;
+    return listen();
 }

@@ -20,7 +20,8 @@ import java.util.Map;
 
 /**
  * The syslog lines of this process, received where syslog(3) sends them: a socket at
- * /dev/log (each suite runs in a mount namespace of its own, so it sees its own lines
+ * /dev/log, bound when the class is first used, which every suite does before it makes the
+ * library log (each suite runs in a mount namespace of its own, so it sees its own lines
  * alone). syslog(3) turns to a stream connection when /dev/log is a stream socket; each line
  * then ends with a zero byte. A thread of its own takes the lines as they come, so that a
  * logging thread never waits for a full socket. Lines read "P text", P being their priority
@@ -28,56 +29,39 @@ import java.util.Map;
  */
 public final class SysLog {
     private static final Path SOCKET = Paths.get("/dev/log");
-    private static ServerSocketChannel server;
-    private static Selector selector;
+    private static final ServerSocketChannel server;
+    private static final Selector selector;
     private static final Map<SocketChannel, ByteArrayOutputStream> clients = new LinkedHashMap<>();
     private static final List<String> lines = new ArrayList<>();
 
     private SysLog() {
     }
 
-    public static synchronized boolean start() {
+    static {
         try {
             Files.deleteIfExists(SOCKET);
             server = ServerSocketChannel.open(StandardProtocolFamily.UNIX).bind(UnixDomainSocketAddress.of(SOCKET));
             server.configureBlocking(false);
             selector = Selector.open();
             server.register(selector, SelectionKey.OP_ACCEPT);
-            Thread reader = new Thread(() -> {
-                try {
-                    while (selector.isOpen()) {
-                        selector.select(100);
-                        synchronized (SysLog.class) {
-                            if (server.isOpen()) {
-                                receive();
-                            }
-                        }
-                        selector.selectedKeys().clear();
+        } catch (IOException e) {
+            throw new ExceptionInInitializerError("cannot bind /dev/log: " + e);
+        }
+        Thread reader = new Thread(() -> {
+            try {
+                for (;;) {
+                    selector.select(100);
+                    synchronized (SysLog.class) {
+                        receive();
                     }
-                } catch (IOException | RuntimeException stopped) {
-                    // the capture was stopped
+                    selector.selectedKeys().clear();
                 }
-            }, "syslog-capture");
-            reader.setDaemon(true);
-            reader.start();
-            return true;
-        } catch (IOException e) {
-            return false;
-        }
-    }
-
-    public static synchronized void stop() {
-        try {
-            for (SocketChannel c : clients.keySet()) {
-                c.close();
+            } catch (IOException | RuntimeException e) {
+                throw new AssertionError(e);
             }
-            clients.clear();
-            server.close();
-            selector.close();
-            Files.deleteIfExists(SOCKET);
-        } catch (IOException e) {
-            throw new AssertionError(e);
-        }
+        }, "syslog-capture");
+        reader.setDaemon(true);
+        reader.start();
     }
 
     /** Everything received since the last drain, and forget it. */

@@ -1,9 +1,6 @@
 package quorvantelix.nativesupport;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertNotSame;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 import static quorvantelix.nativesupport.NotifyRig.CALLBACK_CREATED;
 import static quorvantelix.nativesupport.NotifyRig.DISPLAY_DETACHED;
 import static quorvantelix.test.SysLog.info;

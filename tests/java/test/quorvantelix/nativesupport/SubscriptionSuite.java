@@ -1,10 +1,6 @@
 package quorvantelix.nativesupport;
 
-import static org.junit.jupiter.api.Assertions.assertTrue;
-
-import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.BeforeEach;
 import quorvantelix.test.Callbacks;
 import quorvantelix.dm.connections.usb.NativeUSB;
@@ -17,14 +13,8 @@ import quorvantelix.test.SysLog;
 abstract class SubscriptionSuite {
     final NativeUSB usb = new NativeUSB();
 
-    @BeforeAll
-    static void captureLog() {
-        assertTrue(SysLog.start(), "cannot bind /dev/log");
-    }
-
-    @AfterAll
-    static void releaseLog() {
-        SysLog.stop();
+    static {
+        SysLog.drain(); // the capture in place before any test makes the library log
     }
 
     @BeforeEach
