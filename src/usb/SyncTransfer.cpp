@@ -49,7 +49,16 @@ int submitAndWait(libusb_transfer* transfer, int* done)
     return 0;
 }
 
-int errorOf(const libusb_transfer* transfer)
+int getStringDescriptor(libusb_device_handle* handle, uint8_t index, uint16_t language, unsigned char* data,
+                        uint16_t length)
+{
+    return controlTransfer(handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+                           static_cast<uint16_t>(LIBUSB_DT_STRING << 8 | index), language, data, length,
+                           kStringTimeout);
+}
+}
+
+int resultOf(const libusb_transfer* transfer)
 {
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED: return 0;
@@ -59,15 +68,6 @@ int errorOf(const libusb_transfer* transfer)
     case LIBUSB_TRANSFER_OVERFLOW: return LIBUSB_ERROR_OVERFLOW;
     default: return LIBUSB_ERROR_IO;
     }
-}
-
-int getStringDescriptor(libusb_device_handle* handle, uint8_t index, uint16_t language, unsigned char* data,
-                        uint16_t length)
-{
-    return controlTransfer(handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-                           static_cast<uint16_t>(LIBUSB_DT_STRING << 8 | index), language, data, length,
-                           kStringTimeout);
-}
 }
 
 int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request, uint16_t value,
@@ -86,7 +86,7 @@ int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t r
     const int submitted = submitAndWait(transfer.get(), &done);
     if (submitted < 0)
         return submitted;
-    const int error = errorOf(transfer.get());
+    const int error = resultOf(transfer.get());
     if (error != 0)
         return error;
     if (in && transfer->actual_length > 0)
@@ -107,7 +107,7 @@ int interruptTransfer(libusb_device_handle* handle, unsigned char endpoint, unsi
     if (submitted < 0)
         return submitted;
     *transferred = transfer->actual_length;
-    return errorOf(transfer.get());
+    return resultOf(transfer.get());
 }
 
 int stringDescriptorAscii(libusb_device_handle* handle, uint8_t index, unsigned char* data, int length)

@@ -13,6 +13,10 @@
 
 namespace nativesupport {
 
+// What libusb's synchronous calls give for a transfer that has finished: 0, or the error code
+// of its status.
+int resultOf(const libusb_transfer* transfer);
+
 int controlTransfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request, uint16_t value,
                     uint16_t index, unsigned char* data, uint16_t length, unsigned int timeout);
 

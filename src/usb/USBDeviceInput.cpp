@@ -5,6 +5,7 @@
 // The thread waits in asynchronous transfers without a timeout, so an idle device costs
 // nothing; closing cancels them and joins the thread before the handle is closed.
 #include "LibUsbError.h"
+#include "SyncTransfer.h"
 #include "USBDevice.h"
 
 #include <syslog.h>
@@ -20,19 +21,6 @@ namespace nativesupport {
 namespace {
 const unsigned char kInEndpoint = 0x81;
 const int64_t kMaxRetryPauseMs = 100;
-
-// The result a synchronous libusb_interrupt_transfer would have given.
-int resultOf(const libusb_transfer* transfer)
-{
-    switch (transfer->status) {
-    case LIBUSB_TRANSFER_COMPLETED: return 0;
-    case LIBUSB_TRANSFER_TIMED_OUT: return LIBUSB_ERROR_TIMEOUT;
-    case LIBUSB_TRANSFER_STALL: return LIBUSB_ERROR_PIPE;
-    case LIBUSB_TRANSFER_NO_DEVICE: return LIBUSB_ERROR_NO_DEVICE;
-    case LIBUSB_TRANSFER_OVERFLOW: return LIBUSB_ERROR_OVERFLOW;
-    default: return LIBUSB_ERROR_IO;
-    }
-}
 
 int64_t nowMs()
 {
