@@ -27,6 +27,7 @@
 #include <gdk/gdkx.h>
 #include <syslog.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <type_traits>
@@ -74,8 +75,8 @@ std::mutex g_gtkMutex;
 bool g_gdkInitialised = false;
 bool g_displayLost = false;
 std::atomic<Display*> g_xdisplay{nullptr};
-XErrorHandler g_previousErrorHandler = nullptr;
-XIOErrorHandler g_previousIOErrorHandler = nullptr;
+std::atomic<XErrorHandler> g_previousErrorHandler{nullptr};
+std::atomic<XIOErrorHandler> g_previousIOErrorHandler{nullptr};
 GMainLoop* g_runningLoop = nullptr;            // display thread only: the loop it runs
 
 bool otherGtkLoaded()
@@ -140,9 +141,8 @@ bool loadGtk2()
 int onXError(Display* display, XErrorEvent* error)
 {
     if (display != g_xdisplay.load()) {
-        if (g_previousErrorHandler != nullptr)
-            return g_previousErrorHandler(display, error);
-        return 0;
+        const XErrorHandler previous = g_previousErrorHandler.load();
+        return previous != nullptr ? previous(display, error) : 0;
     }
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): X error %d (request %d.%d) on the display "
                      "connection, ignored.\n", error->error_code, error->request_code, error->minor_code);
@@ -151,8 +151,9 @@ int onXError(Display* display, XErrorEvent* error)
 
 int onXIOError(Display* display)
 {
-    if (display != g_xdisplay.load() && g_previousIOErrorHandler != nullptr)
-        return g_previousIOErrorHandler(display);
+    const XIOErrorHandler previous = g_previousIOErrorHandler.load();
+    if (display != g_xdisplay.load() && previous != nullptr)
+        return previous(display);
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): the connection to the X server was lost. "
                      "Display changes are no longer reported.\n");
     return 0;
