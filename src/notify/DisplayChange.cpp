@@ -44,6 +44,8 @@ struct Gtk2 {
     NS_GTK2_FUNCTION(g_main_loop_run);
     NS_GTK2_FUNCTION(g_main_loop_quit);
     NS_GTK2_FUNCTION(g_main_loop_unref);
+    NS_GTK2_FUNCTION(g_main_context_pending);
+    NS_GTK2_FUNCTION(g_main_context_iteration);
     NS_GTK2_FUNCTION(gdk_screen_get_default);
     NS_GTK2_FUNCTION(gdk_screen_get_width);
     NS_GTK2_FUNCTION(gdk_screen_get_height);
@@ -112,6 +114,8 @@ bool loadGtk2()
     NS_GTK2_TAKE(g_main_loop_run);
     NS_GTK2_TAKE(g_main_loop_quit);
     NS_GTK2_TAKE(g_main_loop_unref);
+    NS_GTK2_TAKE(g_main_context_pending);
+    NS_GTK2_TAKE(g_main_context_iteration);
     NS_GTK2_TAKE(gdk_screen_get_default);
     NS_GTK2_TAKE(gdk_screen_get_width);
     NS_GTK2_TAKE(gdk_screen_get_height);
@@ -272,6 +276,10 @@ void* startDisplayChangedEventThread(void* argument)
         return nullptr;
     }
 
+    // What the X server reported while no subscription listened (the connection stays open
+    // between subscriptions) is taken in first: a subscription hears of its own changes only.
+    while (g_gtk.g_main_context_pending(nullptr))
+        g_gtk.g_main_context_iteration(nullptr, FALSE);
     GdkScreen* screen = g_gtk.gdk_screen_get_default();
     const gulong handler = g_gtk.g_signal_connect_data(screen, "size-changed", G_CALLBACK(resize_cb),
                                                         subscription.get(), nullptr, static_cast<GConnectFlags>(0));
