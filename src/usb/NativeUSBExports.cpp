@@ -145,22 +145,24 @@ JNIEXPORT jboolean JNICALL NATIVE_USB(connectNativeUsb)(JNIEnv* env, jobject, jl
     });
 }
 
+// The poll: the oldest report is taken out of the device's queue with the registry held
+// (no lease: nothing else of the device is touched), then goes from its buffer straight
+// into the Java array, and the buffer is freed as the call ends.
 JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject, jlong handle)
 {
-    return withDevice<jbyteArray>("readNativeUsbState", handle, nullptr, [env](USBDevice& d) -> jbyteArray {
-        if (!d.hasQueuedReports())
-            return nullptr;   // the usual poll
-        const int length = d.getReportLength();
-        if (length <= 0)
-            return nullptr;
-        // Interrupt packets are at most 1024 bytes: the usual report needs no allocation.
-        char local[1024];
-        std::vector<char> large(length > static_cast<int>(sizeof local) ? static_cast<size_t>(length) : 0);
-        char* report = large.empty() ? local : large.data();
-        const int received = d.read_Device(report, length, 1);
-        if (received <= 0)
-            return nullptr;
-        return newByteArray(env, report, received);
+    return guarded(kPrefix, "readNativeUsbState", jbyteArray{nullptr}, [env, handle]() -> jbyteArray {
+        bool registered = false;
+        int length = 0;
+        const std::unique_ptr<char[]> report =
+            usbDevices().withHeld(handle, std::unique_ptr<char[]>(), [&](USBDevice& d) {
+                registered = true;
+                return d.takeReport(length);
+            });
+        if (!registered)
+            logNoDevice(handle);
+        if (report == nullptr || length <= 0)
+            return nullptr;   // the usual poll: nothing queued
+        return newByteArray(env, report.get(), length);
     });
 }
 
