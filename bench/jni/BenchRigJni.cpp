@@ -14,6 +14,7 @@
 #include "Figures.h"
 #include "Models.h"
 #include "ReportFeeder.h"
+#include "StampedReport.h"
 #include "ThreadCpu.h"
 
 #define BENCH_RIG(name) Java_quorvantelix_bench_BenchRig_##name
@@ -66,11 +67,13 @@ JNIEXPORT jboolean JNICALL BENCH_RIG(waitForPendingIn)(JNIEnv*, jclass, jlong de
     return nsemu::Emulator::instance().waitForPendingIn(device, nsemu::Millis(timeoutMillis));
 }
 
-// True once the host has taken every fed report and waits with a new IN transfer.
+// True once the host has taken every fed report, reaped every completed transfer and
+// waits with a new IN transfer.
 JNIEXPORT jboolean JNICALL BENCH_RIG(waitForAllTaken)(JNIEnv*, jclass, jlong device, jlong timeoutMillis)
 {
     return nsemu::Emulator::instance().waitFor(
-        device, [](const nsemu::DeviceStatus& s) { return s.queuedInput == 0 && s.pendingIn > 0; },
+        device,
+        [](const nsemu::DeviceStatus& s) { return s.queuedInput == 0 && s.unreaped == 0 && s.pendingIn > 0; },
         nsemu::Millis(timeoutMillis));
 }
 
@@ -156,6 +159,17 @@ JNIEXPORT jlong JNICALL BENCH_RIG(heapInUse)(JNIEnv*, jclass)
 JNIEXPORT jbyteArray JNICALL BENCH_RIG(emptyCall)(JNIEnv*, jobject, jlong)
 {
     return nullptr;
+}
+
+// The floor of a poll that carries a report: the shape of readNativeUsbState, making a
+// Java array of the report length and filling it from a native buffer, nothing else.
+JNIEXPORT jbyteArray JNICALL BENCH_RIG(copyCall)(JNIEnv* env, jobject, jlong)
+{
+    static const std::vector<std::uint8_t> report = nsbench::stampedReport(0, 0);
+    jbyteArray array = env->NewByteArray(nsbench::kReportLength);
+    if (array != nullptr)
+        env->SetByteArrayRegion(array, 0, nsbench::kReportLength, reinterpret_cast<const jbyte*>(report.data()));
+    return array;
 }
 
 }  // extern "C"

@@ -24,7 +24,10 @@ final class BenchRig {
 
     static native boolean waitForPendingIn(long device, long timeoutMillis);
 
-    /** Waits until the host has taken every fed report and has a new IN transfer pending. */
+    /**
+     * Waits until the host has taken every fed report, reaped every completed transfer and
+     * has a new IN transfer pending.
+     */
     static native boolean waitForAllTaken(long device, long timeoutMillis);
 
     /** The feeder reads how many reports were taken from the first 8 bytes of {@code taken}. */
@@ -52,4 +55,12 @@ final class BenchRig {
 
     /** A native method shaped like readNativeUsbState that does nothing. */
     native byte[] emptyCall(long handle);
+
+    /**
+     * A native method shaped like readNativeUsbState that only makes a byte array of the
+     * report length (64) and fills it from a native buffer: the floor of a poll that
+     * carries a report.
+     */
+    native byte[] copyCall(long handle);
+
 }
