@@ -4,12 +4,13 @@
 # synchronous loop read the same emulated tablet in the same run, and so does the
 # library as it was before its read path was reworked (built from git, commit $BEFORE).
 # Its poll is also measured as it was before the poll was trimmed (commit $POLL_BEFORE).
-# Each round runs every reader once, one after another: the report path, the poll and
-# the registry. Every figure is the median over the rounds, so that a drift in the
-# machine's speed hits all readers alike. Profiles (perf) of the read threads and of the
-# poll follow. Every JVM and peer runs in a mount namespace of its own
-# (tests/isolation/isolate.sh), where no library log line reaches the machine's logger.
-# Takes about seven minutes.
+# Each round runs every reader and part once, one after another: the report path, the
+# poll and the registry, many tablets at once (1, 4, 16). Every figure is the median over
+# the rounds, so that a drift in the machine's speed hits all alike. Profiles (perf) of
+# the read threads, of the 16 tablets and of the poll follow. Every JVM and peer runs in
+# a mount namespace of its own (tests/isolation/isolate.sh), where no library log line
+# reaches the machine's logger.
+# Takes about eleven minutes.
 #   bash scripts/bench.sh [build dir]   (default: build/bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,6 +30,15 @@ PATH_PLAN=(10000 3 3000 16)
 # The other benchmarks: the same four, then idle devices and the idle window in seconds.
 OTHERS_PLAN=(10000 3 3000 16 8 10)
 PROFILE_PLAN=(10000 2 500 16)
+# Many tablets at once: tablet counts, seconds, microseconds between one tablet's
+# reports (a 1000 Hz pen), and each Java poller's pause after an empty poll.
+SCALE_COUNTS=(1 4 16)
+SCALE_PLAN=(10 1000 1000)
+# The same at 125 Hz a tablet, which the emulated devices keep up with on two processors,
+# for 1 and 16 tablets; and the seconds of the profiled 16-tablet run.
+SCALE_SLOW_COUNTS=(1 16)
+SCALE_SLOW_PLAN=(10 8000 1000)
+SCALE_PROFILE_SECONDS=5
 # Rounds of taking queued reports while perf watches the poll.
 POLL_PROFILE_ROUNDS=30
 # A display of its own for the idle subscription's GTK loop (the test suites use :91-:96).
@@ -105,6 +115,14 @@ for round in $(seq "$ROUNDS"); do
     "${ISOLATE[@]}" "$NSBENCH_HIDAPI" "${PATH_PLAN[@]}"
   run "libusb.$round" "round $round: libusb $libusb_version synchronous loop" \
     "${ISOLATE[@]}" "$NSBENCH_LIBUSB" "${PATH_PLAN[@]}"
+  for count in "${SCALE_COUNTS[@]}"; do
+    run "scale.$count.$round" "round $round: library, $count tablets at once" \
+      jvm library "$NSBENCH_LIBRARY_DIR" scale "$count" "${SCALE_PLAN[@]}"
+  done
+  for count in "${SCALE_SLOW_COUNTS[@]}"; do
+    run "scale_125hz.$count.$round" "round $round: library, $count tablets at once, 125 Hz" \
+      jvm library "$NSBENCH_LIBRARY_DIR" scale "$count" "${SCALE_SLOW_PLAN[@]}"
+  done
 done
 run others "library: queue memory, idle CPU, discovery" jvm library "$NSBENCH_LIBRARY_DIR" others "${OTHERS_PLAN[@]}"
 
@@ -142,6 +160,26 @@ poll_profile() {   # poll_profile <name> <library dir>
   perf script -i "$data" -F tid,ip,sym 2>/dev/null |
     awk -v name="$name" -f "$ROOT/bench/poll_profile.awk" | tee -a "$RAW"
 }
+# Where the processors go while 16 tablets send at 1000 Hz each: by kind of thread, and the
+# read threads by library.
+scale_profile() {
+  local data=$LOGS/perf.scale16.data
+  echo "## profile: 16 tablets at 1000 Hz (perf, by thread and the read threads by library)" | tee -a "$RAW"
+  jvm_command library "$NSBENCH_LIBRARY_DIR" scale 16 "$SCALE_PROFILE_SECONDS" "${SCALE_PLAN[@]:1}"
+  if ! perf record -q -e cpu-clock -F 1000 -o "$data" -- "${JVM_COMMAND[@]}" \
+       >"$LOGS/profile.scale16.txt" 2>"$LOGS/profile.scale16.stderr"; then
+    echo "# perf could not profile the 16 tablets; its errors: $LOGS/profile.scale16.stderr" | tee -a "$RAW"
+    return 0
+  fi
+  grep -E "^scale\.16_devices\.(cpu_per_report_us|process_processors) " "$LOGS/profile.scale16.txt" |
+    sed "s/^scale\./profile.scale16./" | tee -a "$RAW"
+  perf report -i "$data" --no-children -g none --sort comm --stdio 2>/dev/null |
+    awk -v name=scale16 -f "$ROOT/bench/scale_profile.awk" | tee -a "$RAW"
+  perf report -i "$data" --no-children -g none --sort comm,dso --stdio 2>/dev/null |
+    awk -v name=scale16 -f "$ROOT/bench/profile.awk" | tee -a "$RAW"
+}
+scale_profile
+
 poll_profile library "$NSBENCH_LIBRARY_DIR"
 [ -n "$POLL_BEFORE_LIBRARY_DIR" ] && poll_profile poll_before "$POLL_BEFORE_LIBRARY_DIR"
 elapsed=$(( $(date +%s) - started ))

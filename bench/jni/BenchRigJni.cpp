@@ -3,10 +3,12 @@
 // own copy of the emulator, so the JVM loads this instead of the test support library.
 #include <jni.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,9 +44,16 @@ std::string utf(JNIEnv* env, jstring text)
 
 extern "C" {
 
+// Starts the emulator and names the threads it started ("nsemu"), so that profiles and
+// thread readings can tell its work from the JVM's.
 JNIEXPORT void JNICALL BENCH_RIG(start)(JNIEnv*, jclass)
 {
+    const std::set<int> before = nsbench::threadIds();
     nsemu::Emulator::instance();
+    for (int id : nsbench::threadIds()) {
+        if (before.count(id) == 0)
+            nsbench::nameThread(id, "nsemu");
+    }
 }
 
 JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address)
@@ -100,6 +109,12 @@ JNIEXPORT jboolean JNICALL BENCH_RIG(feedPingPong)(JNIEnv*, jclass, jlong device
 {
     auto feeder = feederOf(device);
     return feeder && feeder->pingPong(static_cast<std::uint64_t>(count));
+}
+
+// Reports fed to the device that no IN transfer of the host has taken yet.
+JNIEXPORT jlong JNICALL BENCH_RIG(queuedInput)(JNIEnv*, jclass, jlong device)
+{
+    return static_cast<jlong>(nsemu::Emulator::instance().status(device).queuedInput);
 }
 
 JNIEXPORT jlong JNICALL BENCH_RIG(fed)(JNIEnv*, jclass, jlong device)
@@ -169,6 +184,31 @@ JNIEXPORT jbyteArray JNICALL BENCH_RIG(copyCall)(JNIEnv* env, jobject, jlong)
     jbyteArray array = env->NewByteArray(nsbench::kReportLength);
     if (array != nullptr)
         env->SetByteArrayRegion(array, 0, nsbench::kReportLength, reinterpret_cast<const jbyte*>(report.data()));
+    return array;
+}
+
+// The calling thread's kernel id, as /proc/self/task names it.
+JNIEXPORT jlong JNICALL BENCH_RIG(threadId)(JNIEnv*, jclass)
+{
+    return static_cast<jlong>(gettid());
+}
+
+// Feeds every device `count` reports, each device at `intervalMicros` apart and the devices
+// spread evenly over the interval, as tablets with clocks of their own would send them.
+// Returns how many each device was fed.
+JNIEXPORT jlongArray JNICALL BENCH_RIG(feedPaced)(JNIEnv* env, jclass, jlongArray devices, jlong count,
+                                                  jlong intervalMicros)
+{
+    const jsize n = env->GetArrayLength(devices);
+    std::vector<jlong> ids(static_cast<std::size_t>(n));
+    env->GetLongArrayRegion(devices, 0, n, ids.data());
+    std::vector<nsemu::DeviceId> deviceIds(ids.begin(), ids.end());
+    const std::vector<std::uint64_t> fed = nsbench::feedPaced(deviceIds, static_cast<std::uint64_t>(count),
+                                                              std::chrono::microseconds(intervalMicros));
+    std::vector<jlong> result(fed.begin(), fed.end());
+    jlongArray array = env->NewLongArray(n);
+    if (array != nullptr)
+        env->SetLongArrayRegion(array, 0, n, result.data());
     return array;
 }
 

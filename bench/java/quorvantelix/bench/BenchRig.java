@@ -13,6 +13,7 @@ final class BenchRig {
         System.load(System.getProperty("nsbench.library"));
     }
 
+    /** Starts the emulator; its threads are named "nsemu". */
     static native void start();
 
     /** An emulated pen tablet (0x078c:0x0600, 64-byte reports) at bus/address. */
@@ -39,6 +40,9 @@ final class BenchRig {
 
     static native long fed(long device);
 
+    /** Reports fed to the device that no IN transfer of the host has taken yet. */
+    static native long queuedInput(long device);
+
     /** Feeds {@code count} plain reports at once, for nobody in particular to take. */
     static native void feedUnread(long device, long count);
 
@@ -63,4 +67,12 @@ final class BenchRig {
      */
     native byte[] copyCall(long handle);
 
+    /** The calling thread's kernel id, as {@link #threadUsage()} names it. */
+    static native long threadId();
+
+    /**
+     * Feeds each device {@code count} stamped reports {@code intervalMicros} apart, the
+     * devices' turns spread evenly over the interval; returns how many each was fed.
+     */
+    static native long[] feedPaced(long[] devices, long count, long intervalMicros);
 }

@@ -11,6 +11,7 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * poll, run once per round beside the peers), the rest as in {@link Plan};</li>
  * <li>"poll" (the registry and the poll cost; with a number, only that many rounds of
  * taking queued reports, for a profiler);</li>
+ * <li>"scale" N seconds interval_us poll_us (N tablets at once, see {@link ScaleBench});</li>
  * <li>"others" (the memory of queued reports, idle devices and subscription, discovery),
  * the rest as in {@link Plan}.</li>
  * </ul>
@@ -28,7 +29,14 @@ public final class NativeSupportBench {
         String name = System.getProperty("nsbench.name", "library");
         BenchRig.start();
         NativeUSB usb = new NativeUSB();
-        System.exit(withTablet(usb, part, new Plan(rest), rest, name) ? 0 : 1);
+        boolean ok;
+        if (part.equals("scale")) {
+            ok = new ScaleBench(usb, Integer.parseInt(rest[0]), Long.parseLong(rest[1]), Long.parseLong(rest[2]),
+                    Long.parseLong(rest[3])).run();
+        } else {
+            ok = withTablet(usb, part, new Plan(rest), rest, name);
+        }
+        System.exit(ok ? 0 : 1);
     }
 
     // The parts that read one open tablet.
