@@ -5,12 +5,13 @@
 # library as it was before its read path was reworked (built from git, commit $BEFORE).
 # Its poll is also measured as it was before the poll was trimmed (commit $POLL_BEFORE).
 # Each round runs every reader and part once, one after another: the report path, the
-# poll and the registry, many tablets at once (1, 4, 16). Every figure is the median over
-# the rounds, so that a drift in the machine's speed hits all alike. Profiles (perf) of
-# the read threads, of the 16 tablets and of the poll follow. Every JVM and peer runs in
-# a mount namespace of its own (tests/isolation/isolate.sh), where no library log line
-# reaches the machine's logger.
-# Takes about eleven minutes.
+# poll and the registry, many tablets at once (1, 4, 16), discovery beside hidapi's, and
+# the idle change subscription before and now. Every figure is the median over the rounds,
+# so that a drift in the machine's speed hits all alike. Profiles (perf) of the read
+# threads, of the 16 tablets and of the poll follow. Every JVM and peer runs in a mount
+# namespace of its own (tests/isolation/isolate.sh), where no library log line reaches
+# the machine's logger.
+# Takes about twelve minutes.
 #   bash scripts/bench.sh [build dir]   (default: build/bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,6 +40,8 @@ SCALE_PLAN=(10 1000 1000)
 SCALE_SLOW_COUNTS=(1 16)
 SCALE_SLOW_PLAN=(10 8000 1000)
 SCALE_PROFILE_SECONDS=5
+# Seconds of the idle subscription's window.
+IDLE_SUBSCRIPTION_SECONDS=10
 # Rounds of taking queued reports while perf watches the poll.
 POLL_PROFILE_ROUNDS=30
 # A display of its own for the idle subscription's GTK loop (the test suites use :91-:96).
@@ -123,8 +126,16 @@ for round in $(seq "$ROUNDS"); do
     run "scale_125hz.$count.$round" "round $round: library, $count tablets at once, 125 Hz" \
       jvm library "$NSBENCH_LIBRARY_DIR" scale "$count" "${SCALE_SLOW_PLAN[@]}"
   done
+  run "discovery.$round" "round $round: discovery, library and hidapi $hidapi_version" \
+    jvm library "$NSBENCH_LIBRARY_DIR" discovery
+  run "subscription.$round" "round $round: idle subscription, library" \
+    jvm library "$NSBENCH_LIBRARY_DIR" subscription "$IDLE_SUBSCRIPTION_SECONDS"
+  if [ -n "$BEFORE_LIBRARY_DIR" ]; then
+    run "subscription_before.$round" "round $round: idle subscription, library before (commit $BEFORE)" \
+      jvm before "$BEFORE_LIBRARY_DIR" subscription "$IDLE_SUBSCRIPTION_SECONDS"
+  fi
 done
-run others "library: queue memory, idle CPU, discovery" jvm library "$NSBENCH_LIBRARY_DIR" others "${OTHERS_PLAN[@]}"
+run others "library: queue memory, idle devices" jvm library "$NSBENCH_LIBRARY_DIR" others "${OTHERS_PLAN[@]}"
 
 # Where each library build's read thread spends its time, sampled by perf.
 profile() {   # profile <name> <library dir>

@@ -1,6 +1,7 @@
 // JNI side of quorvantelix.bench.BenchRig: the emulator, the shared report feeder, the
 // figure printing and the process readings the Java benchmarks need. Linked with its
 // own copy of the emulator, so the JVM loads this instead of the test support library.
+#include <hidapi/hidapi.h>
 #include <jni.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -210,6 +211,21 @@ JNIEXPORT jlongArray JNICALL BENCH_RIG(feedPaced)(JNIEnv* env, jclass, jlongArra
     if (array != nullptr)
         env->SetLongArrayRegion(array, 0, n, result.data());
     return array;
+}
+
+// The peer of discovery: hidapi's hid_enumerate of every HID device (libusb backend, its
+// context made once, as hidapi keeps it), returning how many interfaces it listed.
+JNIEXPORT jint JNICALL BENCH_RIG(hidEnumerate)(JNIEnv*, jclass)
+{
+    static const bool started = hid_init() == 0;
+    if (!started)
+        return -1;
+    int count = 0;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (hid_device_info* d = list; d != nullptr; d = d->next)
+        ++count;
+    hid_free_enumeration(list);
+    return count;
 }
 
 }  // extern "C"

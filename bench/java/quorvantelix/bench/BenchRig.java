@@ -75,4 +75,7 @@ final class BenchRig {
      * devices' turns spread evenly over the interval; returns how many each was fed.
      */
     static native long[] feedPaced(long[] devices, long count, long intervalMicros);
+
+    /** hidapi's hid_enumerate of every HID device: how many interfaces it listed, or -1. */
+    static native int hidEnumerate();
 }

@@ -12,8 +12,9 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * <li>"poll" (the registry and the poll cost; with a number, only that many rounds of
  * taking queued reports, for a profiler);</li>
  * <li>"scale" N seconds interval_us poll_us (N tablets at once, see {@link ScaleBench});</li>
- * <li>"others" (the memory of queued reports, idle devices and subscription, discovery),
- * the rest as in {@link Plan}.</li>
+ * <li>"discovery" (discovery beside hidapi's enumeration);</li>
+ * <li>"subscription" seconds (an idle change subscription);</li>
+ * <li>"others" (the memory of queued reports and idle devices), the rest as in {@link Plan}.</li>
  * </ul>
  * Figures are named after the system property nsbench.name ("library" by default), so
  * that builds of the library can be told apart. Prints one figure a line; exits 1 if a
@@ -30,11 +31,21 @@ public final class NativeSupportBench {
         BenchRig.start();
         NativeUSB usb = new NativeUSB();
         boolean ok;
-        if (part.equals("scale")) {
-            ok = new ScaleBench(usb, Integer.parseInt(rest[0]), Long.parseLong(rest[1]), Long.parseLong(rest[2]),
-                    Long.parseLong(rest[3])).run();
-        } else {
-            ok = withTablet(usb, part, new Plan(rest), rest, name);
+        switch (part) {
+            case "scale":
+                ok = new ScaleBench(usb, Integer.parseInt(rest[0]), Long.parseLong(rest[1]), Long.parseLong(rest[2]),
+                        Long.parseLong(rest[3])).run();
+                break;
+            case "discovery":
+                ok = new DiscoveryBench(usb).run();
+                break;
+            case "subscription":
+                ok = new IdleCpuBench(usb, new Plan(new String[] {"0", "0", "0", "0", "0", rest[0]}))
+                        .idleSubscription(name.equals("library") ? "idle_subscription" : name + ".idle_subscription");
+                break;
+            default:
+                ok = withTablet(usb, part, new Plan(rest), rest, name);
+                break;
         }
         System.exit(ok ? 0 : 1);
     }
@@ -66,8 +77,7 @@ public final class NativeSupportBench {
             default:
                 ok = new QueueMemoryBench(usb, handle, device).run();
                 usb.destroyNativeUsbInstance(handle);
-                IdleCpuBench idle = new IdleCpuBench(usb, plan);
-                return ok && idle.idleDevices() && idle.idleSubscription() && new DiscoveryBench(usb).run();
+                return ok && new IdleCpuBench(usb, plan).idleDevices();
         }
     }
 }
