@@ -12,9 +12,9 @@ BEGIN { RS = ""; FS = "\n" }
     else if (chain ~ /BenchRig_copyCall/) who = "floor"
     else next
     if (chain ~ /_int_free|cfree|libc_free|operator delete/) part = "free"
-    else if (chain ~ /takeReport|read_Device/) part = "queue"
-    else if (chain ~ /jni_NewByteArray/) part = "new_array"
-    else if (chain ~ /jni_SetByteArrayRegion/) part = "fill_array"
+    else if (chain ~ /read_Device/) part = "queue"
+    else if (chain ~ /NewByteArray/) part = "new_array"
+    else if (chain ~ /SetByteArrayRegion/) part = "fill_array"
     else if (chain ~ /HandleRegistry|_Hashtable|usbDevices|pthread_mutex|std::mutex/) part = "registry"
     else part = "other"
     samples[who]++

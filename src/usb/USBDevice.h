@@ -55,12 +55,10 @@ public:
     void close_Device();
     void clearQueue();
 
-    // Input path. takeReport takes the oldest queued report out of the queue: its buffer,
-    // the caller's from then on, with in `length` how many of its bytes are the report;
-    // null when none is queued. read_Device copies it into `buffer` (at most `length`
-    // bytes) and returns its length, or 0. Neither waits; `timeout` is not used.
+    // Input path. read_Device copies the oldest queued report into `buffer` (at most
+    // `length` bytes) and returns how many bytes it copied, or 0; it never waits, and
+    // `timeout` is not used.
     static void* readThreadLoop(void* arg);
-    std::unique_ptr<char[]> takeReport(int& length);
     int read_Device(char* buffer, int length, long timeout);
     bool hasQueuedReports() const { return m_queuedReports.load(std::memory_order_relaxed) != 0; }
 

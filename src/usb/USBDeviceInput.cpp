@@ -274,43 +274,34 @@ void USBDevice::stopAllIn()
     }
 }
 
-// The poll of a report. A report's buffer was made for the report length of the session
-// that queued it; a close and a new open (of a device with another length) may come
-// between the length read before the queue and the one after, so the shorter one is used.
-// With more reports queued, the next one's bytes are fetched into the cache meanwhile: the
-// read thread wrote them on another processor, and a backlog is taken one poll after the
-// other.
-std::unique_ptr<char[]> USBDevice::takeReport(int& length)
+// The poll of a report; never waits. The length is read while the queue is held and not
+// empty: a queued buffer belongs to the session now open, since a close empties the queue
+// before an open can set another length. With more reports queued, the next one's bytes
+// are fetched into the cache meanwhile: the read thread wrote them on another processor,
+// and a backlog is taken one poll after the other.
+int USBDevice::read_Device(char* buffer, int length, long)
 {
     // A poll of an empty queue, the usual case, takes no lock.
     if (m_queuedReports.load(std::memory_order_relaxed) == 0)
-        return nullptr;
-    const int lengthBefore = m_reportLength;
-    if (lengthBefore <= 0)
-        return nullptr;
+        return 0;
     pthread_mutex_lock(&m_queueMutex);
     if (m_reportQueue.empty()) {
         pthread_mutex_unlock(&m_queueMutex);
-        return nullptr;
+        return 0;
     }
-    std::unique_ptr<char[]> report(m_reportQueue.front());
+    const std::unique_ptr<char[]> report(m_reportQueue.front());
     m_reportQueue.pop();
     m_queuedReports.store(m_reportQueue.size(), std::memory_order_relaxed);
+    const int reportLength = m_reportLength;
     if (!m_reportQueue.empty())
         __builtin_prefetch(m_reportQueue.front());
     pthread_mutex_unlock(&m_queueMutex);
-    length = std::min<int>(lengthBefore, m_reportLength);
-    return report;
-}
 
-int USBDevice::read_Device(char* buffer, int length, long)
-{
-    int reportLength = 0;
-    const std::unique_ptr<char[]> report = takeReport(reportLength);
-    if (report == nullptr || reportLength <= 0)
+    const int copied = std::min(reportLength, length);
+    if (copied <= 0)
         return 0;
-    std::memcpy(buffer, report.get(), static_cast<size_t>(std::min(reportLength, length)));
-    return reportLength;
+    std::memcpy(buffer, report.get(), static_cast<size_t>(copied));
+    return copied;
 }
 
 } // namespace nativesupport
