@@ -11,7 +11,7 @@
 # threads, of the 16 tablets and of the poll follow. Every JVM and peer runs in a mount
 # namespace of its own (tests/isolation/isolate.sh), where no library log line reaches
 # the machine's logger.
-# Takes about twelve minutes.
+# Takes about fifteen minutes.
 #   bash scripts/bench.sh [build dir]   (default: build/bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,7 +43,7 @@ SCALE_PROFILE_SECONDS=5
 # Seconds of the idle subscription's window.
 IDLE_SUBSCRIPTION_SECONDS=10
 # Rounds of taking queued reports while perf watches the poll.
-POLL_PROFILE_ROUNDS=30
+POLL_PROFILE_ROUNDS=60
 # A display of its own for the idle subscription's GTK loop (the test suites use :91-:96).
 BENCH_DISPLAY=:97
 
@@ -163,7 +163,7 @@ poll_profile() {   # poll_profile <name> <library dir>
   echo "## profile: poll, $name (perf, the timed loops of the poll and its floor)" | tee -a "$RAW"
   rm -f "$control" "$ack" && mkfifo "$control" "$ack"
   JVM_EXTRA=-Dnsbench.perf_control=$control,$ack jvm_command "$name" "$2" poll "$POLL_PROFILE_ROUNDS"
-  if ! perf record -q -D -1 --control="fifo:$control,$ack" -e cpu-clock -c 50000 --call-graph dwarf,8192 \
+  if ! perf record -q -D -1 --control="fifo:$control,$ack" -e cpu-clock -c 25000 --call-graph dwarf,8192 \
        -o "$data" -- "${JVM_COMMAND[@]}" >"$LOGS/poll_profile.$name.txt" 2>"$LOGS/poll_profile.$name.stderr"; then
     echo "# perf could not profile the poll of $name; its errors: $LOGS/poll_profile.$name.stderr" | tee -a "$RAW"
     return 0
