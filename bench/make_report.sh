@@ -10,15 +10,23 @@ gnuplot -e "figures='$figures'; output='$out/report.png'" "$here/plot.gp"
 
 # The last value printed under a key: its median over the rounds where it has several.
 value() { awk -v k="$1" '$1 == k { v = $2 } END { print v }' "$figures"; }
-goal() {   # goal <text> <awk condition on a and b> <figure a> [figure b]
-  local a b verdict
-  a=$(value "$3"); b=$(value "${4:-$3}")
-  if [ -z "$a" ] || [ -z "$b" ]; then verdict="not measured"
-  elif awk -v a="$a" -v b="$b" "BEGIN { exit !($2) }"; then verdict="met"
+goal() {   # goal <text> <awk condition on a, b and c> <figure a> [figure b] [figure c]
+  local a b c verdict cells
+  a=$(value "$3"); b=$(value "${4:-$3}"); c=$(value "${5:-$3}")
+  if [ -z "$a" ] || [ -z "$b" ] || [ -z "$c" ]; then verdict="not measured"
+  elif awk -v a="$a" -v b="$b" -v c="$c" "BEGIN { exit !($2) }"; then verdict="met"
   else verdict="NOT met"; fi
-  echo "| $1 | \`$3\` = $a${4:+, \`$4\` = $b} | $verdict |"
+  cells="\`$3\` = $a${4:+, \`$4\` = $b}${5:+, \`$5\` = $c}"
+  echo "| $1 | $cells | $verdict |"
 }
 before_commit=$(sed -n 's/^## round 1: library before (commit \([0-9a-f]*\).*/\1/p' "$figures")
+poll_before_commit=$(sed -n "s/^## round 1: library's poll before (commit \([0-9a-f]*\).*/\1/p" "$figures")
+cells() {   # cells <label> <key...>: one table row of the figures under these keys
+  local label=$1 out="" k v
+  shift
+  for k in "$@"; do v=$(value "$k"); out="$out | ${v:--}"; done
+  echo "| $label$out |"
+}
 row() {   # row <label> <suffix> [suffix of the peers]: one figure for every reader
   local cells="" r v
   for r in before library hidapi libusb; do
@@ -29,13 +37,15 @@ row() {   # row <label> <suffix> [suffix of the peers]: one figure for every rea
 }
 
 {
-  echo "# Report path benchmarks"
+  echo "# Benchmarks"
   echo
   echo "Written by \`bash scripts/bench.sh\` from the figures printed in that run (\`figures.txt\`"
   echo "beside this file holds every printed line, the medians last). Every device is emulated"
   echo "(umockdev), so the absolute figures include the emulator's ioctl forwarding, which all"
-  echo "readers share. The report path runs in rounds, each reader once per round, one after"
-  echo "the other; a figure without a round is the median over the rounds."
+  echo "readers share. The benchmarks run in rounds, each reader and part once per round, one"
+  echo "after the other; a figure without a round is the median over the rounds. Every JVM and"
+  echo "peer runs in a mount namespace of its own, where no library log line reaches the"
+  echo "machine's logger."
   echo
   echo "## Machine"
   echo
@@ -58,6 +68,19 @@ row() {   # row <label> <suffix> [suffix of the peers]: one figure for every rea
   goal "empty poll within a small multiple (4x) of an empty JNI call" "a <= 4" library.poll_empty_over_empty_call
   goal "no wake-ups from idle devices" "a == 0" idle_devices.wakeups
   goal "no reports lost" "a == 0 && b == 0" library.lost hidapi.lost
+  goal "no reports lost with 1, 4 and 16 tablets at 1000 Hz" "a == 0 && b == 0 && c == 0" \
+       scale.1_devices.lost scale.4_devices.lost scale.16_devices.lost
+  goal "read side CPU per report with 16 tablets at most 1.3 times that with 1 (1000 Hz)" "a <= 1.3" \
+       scale.cpu_per_report_16_over_1
+  goal "p99 latency with 16 tablets at most 2 times that with 1 (1000 Hz)" "a <= 2" scale.latency_p99_16_over_1
+  goal "poll that carries a report within 1.5 times its floor" "a <= 1.5" library.poll_with_report_over_floor
+  goal "discovery of 50 devices no slower than hidapi's hid_enumerate" "a <= 1" ratio.discovery_50_library_over_hidapi
+  goal "poll with 10,000 live instances at most 1.5 times the poll with 1" "a <= 1.5" registry.poll_10000_over_1
+  goal "idle subscription: no wake-up (no quiet interval ends), under 1 ms of CPU in the window" "a == 0 && b < 1" \
+       idle_subscription.wakeups idle_subscription.cpu_ms
+  echo
+  echo "Where a goal is not met, \"What the profiles showed\" below says why, from this run's"
+  echo "profiles and figures, and what was changed."
   echo
   echo "## Before and after"
   echo
@@ -84,6 +107,93 @@ row() {   # row <label> <suffix> [suffix of the peers]: one figure for every rea
   echo "|---|---|---|"
   for part in library libusb libc emulator kernel other; do
     echo "| $part (%) | $(value "profile.before.read_thread.${part}_pct") | $(value "profile.library.read_thread.${part}_pct") |"
+  done
+  echo
+  echo "## The poll against its floor"
+  echo
+  echo "\"floor\" is a JNI function of the benchmark's own, called the same way in the same JVM:"
+  echo "it only makes a Java byte array of the report length and fills it from a native"
+  echo "buffer. \"poll before\" is the library at commit $poll_before_commit, before the poll was"
+  echo "trimmed; \"before\" the library at commit $before_commit. Medians over the rounds."
+  echo
+  echo "| figure | before | poll before | library |"
+  echo "|---|---|---|---|"
+  for f in empty_jni_call_ns poll_empty_ns poll_with_report_ns poll_with_report_floor_ns \
+           poll_with_report_over_floor registry_poll_1_ns registry_poll_10000_ns; do
+    cells "\`$f\`" "before.$f" "poll_before.$f" "library.$f"
+  done
+  cells "poll with 10,000 instances over 1" before.registry_poll_10000_over_1 \
+        poll_before.registry_poll_10000_over_1 registry.poll_10000_over_1
+  echo
+  echo "Samples of the timed loops by part (perf, cpu-clock with DWARF call chains; the poll's"
+  echo "samples against the floor's, which made as many calls):"
+  echo
+  echo "| part | poll before (%) | library (%) | floor (%) |"
+  echo "|---|---|---|---|"
+  cells "samples" profile.poll_before.poll.samples profile.library.poll.samples profile.library.floor.samples
+  for part in registry queue free new_array fill_array other; do
+    cells "$part" "profile.poll_before.poll.${part}_pct" "profile.library.poll.${part}_pct" \
+          "profile.library.floor.${part}_pct"
+  done
+  echo
+  echo "## Many tablets at once"
+  echo
+  echo "Emulated tablets in one JVM, each sending a report every millisecond (a 1000 Hz pen)"
+  echo "or every 8 ms (125 Hz) for 10 s, one Java poller thread per tablet that parks for 1 ms"
+  echo "after an empty poll. Read side: the library's threads and the pollers. Medians over"
+  echo "the rounds."
+  echo
+  echo "| figure | 1 @1000 Hz | 4 @1000 Hz | 16 @1000 Hz | 1 @125 Hz | 16 @125 Hz |"
+  echo "|---|---|---|---|---|---|"
+  for f in reports lost lost_still_in_emulator latency_median_us latency_p99_us latency_max_us \
+           cpu_per_report_us read_thread_cpu_per_report_us poller_cpu_per_report_us \
+           read_thread_wakeups_per_report rest_of_process_cpu_per_report_us process_processors; do
+    cells "\`$f\`" "scale.1_devices.$f" "scale.4_devices.$f" "scale.16_devices.$f" \
+          "scale_125hz.1_devices.$f" "scale_125hz.16_devices.$f"
+  done
+  echo
+  echo "| 16 tablets over 1 | 1000 Hz | 125 Hz |"
+  echo "|---|---|---|"
+  for f in cpu_per_report_16_over_1 read_thread_cpu_per_report_16_over_1 latency_median_16_over_1 \
+           latency_p99_16_over_1; do
+    cells "\`$f\`" "scale.$f" "scale_125hz.$f"
+  done
+  echo
+  echo "Samples of the whole process with 16 tablets at 1000 Hz (perf, cpu-clock), by thread:"
+  echo
+  echo "| threads | % |"
+  echo "|---|---|"
+  for part in read_threads pollers emulator feeder jvm; do
+    cells "$part" "profile.scale16.${part}_pct"
+  done
+  for part in library libusb libc emulator kernel other; do
+    cells "read threads: $part" "profile.scale16.read_thread.${part}_pct"
+  done
+  echo
+  echo "## Discovery beside hidapi"
+  echo
+  echo "\`discoverUSBInputDevices\` and hidapi's \`hid_enumerate(0, 0)\` (libusb backend) of the"
+  echo "same emulated tablets in the same JVM, taking turns call by call: median of 15 calls,"
+  echo "then the median over the rounds."
+  echo
+  echo "| devices | library (ms) | hidapi (ms) | library over hidapi |"
+  echo "|---|---|---|---|"
+  for n in 1 10 50; do
+    cells "$n" "discovery.${n}_devices_median_ms" "hidapi.discovery_${n}_devices_median_ms" \
+          "ratio.discovery_${n}_library_over_hidapi"
+  done
+  echo
+  echo "## Idle subscription, before and now"
+  echo
+  echo "The library's threads of a USB change subscription over a 10 s window with nothing"
+  echo "changing, opened once the subscription has settled (its first second apart); before:"
+  echo "commit $before_commit, whose notification thread polled every 500 microseconds."
+  echo "Medians over the rounds."
+  echo
+  echo "| figure | before | library |"
+  echo "|---|---|---|"
+  for f in library_threads start_cpu_ms start_wakeups cpu_ms wakeups; do
+    cells "\`$f\`" "before.idle_subscription.$f" "idle_subscription.$f"
   done
   echo
   cat "$here/FINDINGS.md"

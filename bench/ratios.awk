@@ -73,4 +73,20 @@ END {
     ratio("ratio.cpu_per_report_before_over_hidapi", "before.read_thread_cpu_per_report_us", "hidapi.cpu_per_report_us")
     ownCode("library")
     ownCode("before")
+    # Many tablets at once, 16 against 1: at a 1000 Hz pen's rate, and at a rate the
+    # emulated devices keep up with.
+    for (p = 1; p <= 2; p++) {
+        s = p == 1 ? "scale" : "scale_125hz"
+        ratio(s ".cpu_per_report_16_over_1", s ".16_devices.cpu_per_report_us", s ".1_devices.cpu_per_report_us")
+        ratio(s ".read_thread_cpu_per_report_16_over_1", s ".16_devices.read_thread_cpu_per_report_us",
+              s ".1_devices.read_thread_cpu_per_report_us")
+        ratio(s ".latency_p99_16_over_1", s ".16_devices.latency_p99_us", s ".1_devices.latency_p99_us")
+        ratio(s ".latency_median_16_over_1", s ".16_devices.latency_median_us", s ".1_devices.latency_median_us")
+    }
+    ratio("ratio.discovery_1_library_over_hidapi", "discovery.1_devices_median_ms", "hidapi.discovery_1_devices_median_ms")
+    ratio("ratio.discovery_10_library_over_hidapi", "discovery.10_devices_median_ms", "hidapi.discovery_10_devices_median_ms")
+    ratio("ratio.discovery_50_library_over_hidapi", "discovery.50_devices_median_ms", "hidapi.discovery_50_devices_median_ms")
+    ratio("registry.poll_10000_over_1", "library.registry_poll_10000_ns", "library.registry_poll_1_ns")
+    ratio("before.registry_poll_10000_over_1", "before.registry_poll_10000_ns", "before.registry_poll_1_ns")
+    ratio("poll_before.registry_poll_10000_over_1", "poll_before.registry_poll_10000_ns", "poll_before.registry_poll_1_ns")
 }

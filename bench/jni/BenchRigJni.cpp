@@ -1,12 +1,15 @@
 // JNI side of quorvantelix.bench.BenchRig: the emulator, the shared report feeder, the
 // figure printing and the process readings the Java benchmarks need. Linked with its
 // own copy of the emulator, so the JVM loads this instead of the test support library.
+#include <hidapi/hidapi.h>
 #include <jni.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "Figures.h"
 #include "Models.h"
 #include "ReportFeeder.h"
+#include "StampedReport.h"
 #include "ThreadCpu.h"
 
 #define BENCH_RIG(name) Java_quorvantelix_bench_BenchRig_##name
@@ -41,9 +45,16 @@ std::string utf(JNIEnv* env, jstring text)
 
 extern "C" {
 
+// Starts the emulator and names the threads it started ("nsemu"), so that profiles and
+// thread readings can tell its work from the JVM's.
 JNIEXPORT void JNICALL BENCH_RIG(start)(JNIEnv*, jclass)
 {
+    const std::set<int> before = nsbench::threadIds();
     nsemu::Emulator::instance();
+    for (int id : nsbench::threadIds()) {
+        if (before.count(id) == 0)
+            nsbench::nameThread(id, "nsemu");
+    }
 }
 
 JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address)
@@ -66,11 +77,13 @@ JNIEXPORT jboolean JNICALL BENCH_RIG(waitForPendingIn)(JNIEnv*, jclass, jlong de
     return nsemu::Emulator::instance().waitForPendingIn(device, nsemu::Millis(timeoutMillis));
 }
 
-// True once the host has taken every fed report and waits with a new IN transfer.
+// True once the host has taken every fed report, reaped every completed transfer and
+// waits with a new IN transfer.
 JNIEXPORT jboolean JNICALL BENCH_RIG(waitForAllTaken)(JNIEnv*, jclass, jlong device, jlong timeoutMillis)
 {
     return nsemu::Emulator::instance().waitFor(
-        device, [](const nsemu::DeviceStatus& s) { return s.queuedInput == 0 && s.pendingIn > 0; },
+        device,
+        [](const nsemu::DeviceStatus& s) { return s.queuedInput == 0 && s.unreaped == 0 && s.pendingIn > 0; },
         nsemu::Millis(timeoutMillis));
 }
 
@@ -97,6 +110,12 @@ JNIEXPORT jboolean JNICALL BENCH_RIG(feedPingPong)(JNIEnv*, jclass, jlong device
 {
     auto feeder = feederOf(device);
     return feeder && feeder->pingPong(static_cast<std::uint64_t>(count));
+}
+
+// Reports fed to the device that no IN transfer of the host has taken yet.
+JNIEXPORT jlong JNICALL BENCH_RIG(queuedInput)(JNIEnv*, jclass, jlong device)
+{
+    return static_cast<jlong>(nsemu::Emulator::instance().status(device).queuedInput);
 }
 
 JNIEXPORT jlong JNICALL BENCH_RIG(fed)(JNIEnv*, jclass, jlong device)
@@ -156,6 +175,57 @@ JNIEXPORT jlong JNICALL BENCH_RIG(heapInUse)(JNIEnv*, jclass)
 JNIEXPORT jbyteArray JNICALL BENCH_RIG(emptyCall)(JNIEnv*, jobject, jlong)
 {
     return nullptr;
+}
+
+// The floor of a poll that carries a report: the shape of readNativeUsbState, making a
+// Java array of the report length and filling it from a native buffer, nothing else.
+JNIEXPORT jbyteArray JNICALL BENCH_RIG(copyCall)(JNIEnv* env, jobject, jlong)
+{
+    static const std::vector<std::uint8_t> report = nsbench::stampedReport(0, 0);
+    jbyteArray array = env->NewByteArray(nsbench::kReportLength);
+    if (array != nullptr)
+        env->SetByteArrayRegion(array, 0, nsbench::kReportLength, reinterpret_cast<const jbyte*>(report.data()));
+    return array;
+}
+
+// The calling thread's kernel id, as /proc/self/task names it.
+JNIEXPORT jlong JNICALL BENCH_RIG(threadId)(JNIEnv*, jclass)
+{
+    return static_cast<jlong>(gettid());
+}
+
+// Feeds every device `count` reports, each device at `intervalMicros` apart and the devices
+// spread evenly over the interval, as tablets with clocks of their own would send them.
+// Returns how many each device was fed.
+JNIEXPORT jlongArray JNICALL BENCH_RIG(feedPaced)(JNIEnv* env, jclass, jlongArray devices, jlong count,
+                                                  jlong intervalMicros)
+{
+    const jsize n = env->GetArrayLength(devices);
+    std::vector<jlong> ids(static_cast<std::size_t>(n));
+    env->GetLongArrayRegion(devices, 0, n, ids.data());
+    std::vector<nsemu::DeviceId> deviceIds(ids.begin(), ids.end());
+    const std::vector<std::uint64_t> fed = nsbench::feedPaced(deviceIds, static_cast<std::uint64_t>(count),
+                                                              std::chrono::microseconds(intervalMicros));
+    std::vector<jlong> result(fed.begin(), fed.end());
+    jlongArray array = env->NewLongArray(n);
+    if (array != nullptr)
+        env->SetLongArrayRegion(array, 0, n, result.data());
+    return array;
+}
+
+// The peer of discovery: hidapi's hid_enumerate of every HID device (libusb backend, its
+// context made once, as hidapi keeps it), returning how many interfaces it listed.
+JNIEXPORT jint JNICALL BENCH_RIG(hidEnumerate)(JNIEnv*, jclass)
+{
+    static const bool started = hid_init() == 0;
+    if (!started)
+        return -1;
+    int count = 0;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (hid_device_info* d = list; d != nullptr; d = d->next)
+        ++count;
+    hid_free_enumeration(list);
+    return count;
 }
 
 }  // extern "C"

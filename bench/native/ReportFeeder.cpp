@@ -68,4 +68,23 @@ bool ReportFeeder::pingPong(std::uint64_t count)
     return waitUntilTaken(end);
 }
 
+std::vector<std::uint64_t> feedPaced(const std::vector<nsemu::DeviceId>& devices, std::uint64_t count,
+                                     std::chrono::microseconds interval)
+{
+    nsemu::Emulator& emulator = nsemu::Emulator::instance();
+    std::vector<std::uint64_t> fed(devices.size(), 0);
+    if (devices.empty())
+        return fed;
+    const auto start = std::chrono::steady_clock::now();
+    const auto turn = std::chrono::duration_cast<std::chrono::nanoseconds>(interval) / devices.size();
+    for (std::uint64_t k = 0; k < count; ++k) {
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            std::this_thread::sleep_until(start + k * interval + i * turn);
+            emulator.feedInput(devices[i], stampedReport(k, monotonicNanos()));
+            ++fed[i];
+        }
+    }
+    return fed;
+}
+
 }  // namespace nsbench

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "Emulator.h"
 
@@ -36,5 +37,12 @@ private:
     std::function<std::uint64_t()> m_taken;
     std::uint64_t m_fed = 0;
 };
+
+// Feeds each device `count` stamped reports (sequence 0, 1, ...) `interval` apart, the
+// devices' turns spread evenly over the interval. A turn that comes late is fed at once:
+// the stamp is the moment of feeding, so lateness never counts as latency. Returns how
+// many reports each device was fed (a device unplugged meanwhile keeps them queued).
+std::vector<std::uint64_t> feedPaced(const std::vector<nsemu::DeviceId>& devices, std::uint64_t count,
+                                     std::chrono::microseconds interval);
 
 }  // namespace nsbench

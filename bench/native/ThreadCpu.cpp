@@ -37,6 +37,12 @@ std::set<int> threadIds()
     return ids;
 }
 
+void nameThread(int id, const std::string& name)
+{
+    std::ofstream comm("/proc/self/task/" + std::to_string(id) + "/comm");
+    comm << name.substr(0, 15);
+}
+
 std::map<int, ThreadUsage> threadUsage()
 {
     std::map<int, ThreadUsage> usage;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
 
 namespace nsbench {
 
@@ -14,6 +15,9 @@ struct ThreadUsage {
 
 std::map<int, ThreadUsage> threadUsage();
 std::set<int> threadIds();
+
+// Names a thread of this process (its comm, at most 15 characters).
+void nameThread(int id, const std::string& name);
 
 // Summed usage of the threads in `now` that are not in `before`, counted from `since`.
 ThreadUsage usageOfNewThreads(const std::set<int>& before, const std::map<int, ThreadUsage>& since,

@@ -7,7 +7,9 @@
 
 #include <syslog.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #define NATIVE_USB(name) Java_quorvantelix_dm_connections_usb_NativeUSB_##name
 #define NATIVE_USB_NAME(name) "Java_quorvantelix_dm_connections_usb_NativeUSB_" #name
@@ -145,21 +147,33 @@ JNIEXPORT jboolean JNICALL NATIVE_USB(connectNativeUsb)(JNIEnv* env, jobject, jl
     });
 }
 
+// The poll: the oldest report is copied out of the device's queue with the registry held
+// (no lease: nothing else of the device is touched, and a retire cannot begin meanwhile),
+// and the Java array is made once the registry is free again.
 JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject, jlong handle)
 {
-    return withDevice<jbyteArray>("readNativeUsbState", handle, nullptr, [env](USBDevice& d) -> jbyteArray {
-        if (!d.hasQueuedReports())
-            return nullptr;   // the usual poll
-        const int length = d.getReportLength();
-        if (length <= 0)
-            return nullptr;
-        // Interrupt packets are at most 1024 bytes: the usual report needs no allocation.
+    return guarded(kPrefix, "readNativeUsbState", jbyteArray{nullptr}, [env, handle]() -> jbyteArray {
+        // A report is one interrupt packet, at most 1024 bytes; only a device that declares
+        // a larger one needs the heap.
         char local[1024];
-        std::vector<char> large(length > static_cast<int>(sizeof local) ? static_cast<size_t>(length) : 0);
-        char* report = large.empty() ? local : large.data();
-        const int received = d.read_Device(report, length, 1);
+        std::vector<char> large;
+        char* report = local;
+        bool registered = false;
+        const int received = usbDevices().withHeld(handle, 0, [&](USBDevice& d) {
+            registered = true;
+            if (!d.hasQueuedReports())
+                return 0;
+            const int length = d.getReportLength();
+            if (length > static_cast<int>(sizeof local)) {
+                large.resize(static_cast<size_t>(length));
+                report = large.data();
+            }
+            return d.read_Device(report, std::max(length, static_cast<int>(sizeof local)), 1);
+        });
+        if (!registered)
+            logNoDevice(handle);
         if (received <= 0)
-            return nullptr;
+            return nullptr;   // the usual poll: nothing queued
         return newByteArray(env, report, received);
     });
 }

@@ -55,7 +55,9 @@ public:
     void close_Device();
     void clearQueue();
 
-    // Input path.
+    // Input path. read_Device copies the oldest queued report into `buffer` (at most
+    // `length` bytes) and returns how many bytes it copied, or 0; it never waits, and
+    // `timeout` is not used.
     static void* readThreadLoop(void* arg);
     int read_Device(char* buffer, int length, long timeout);
     bool hasQueuedReports() const { return m_queuedReports.load(std::memory_order_relaxed) != 0; }

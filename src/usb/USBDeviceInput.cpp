@@ -262,7 +262,12 @@ void USBDevice::stopAllIn()
     }
 }
 
-int USBDevice::read_Device(char* buffer, int length, long timeout)
+// The poll of a report; never waits. The length is read while the queue is held and not
+// empty: a queued buffer belongs to the session now open, since a close empties the queue
+// before an open can set another length. With more reports queued, the next one's bytes
+// are fetched into the cache meanwhile: the read thread wrote them on another processor,
+// and a backlog is taken one poll after the other.
+int USBDevice::read_Device(char* buffer, int length, long)
 {
     // A poll of an empty queue, the usual case, takes no lock.
     if (m_queuedReports.load(std::memory_order_relaxed) == 0)
@@ -272,15 +277,19 @@ int USBDevice::read_Device(char* buffer, int length, long timeout)
         pthread_mutex_unlock(&m_queueMutex);
         return 0;
     }
-    char* report = m_reportQueue.front();
+    const std::unique_ptr<char[]> report(m_reportQueue.front());
     m_reportQueue.pop();
     m_queuedReports.store(m_reportQueue.size(), std::memory_order_relaxed);
+    const int reportLength = m_reportLength;
+    if (!m_reportQueue.empty())
+        __builtin_prefetch(m_reportQueue.front());
     pthread_mutex_unlock(&m_queueMutex);
 
-    const int reportLength = m_reportLength;
-    std::memcpy(buffer, report, static_cast<size_t>(std::min(reportLength, length)));
-    delete[] report;
-    return reportLength;
+    const int copied = std::min(reportLength, length);
+    if (copied <= 0)
+        return 0;
+    std::memcpy(buffer, report.get(), static_cast<size_t>(copied));
+    return copied;
 }
 
 } // namespace nativesupport

@@ -13,6 +13,7 @@ final class BenchRig {
         System.load(System.getProperty("nsbench.library"));
     }
 
+    /** Starts the emulator; its threads are named "nsemu". */
     static native void start();
 
     /** An emulated pen tablet (0x078c:0x0600, 64-byte reports) at bus/address. */
@@ -24,7 +25,10 @@ final class BenchRig {
 
     static native boolean waitForPendingIn(long device, long timeoutMillis);
 
-    /** Waits until the host has taken every fed report and has a new IN transfer pending. */
+    /**
+     * Waits until the host has taken every fed report, reaped every completed transfer and
+     * has a new IN transfer pending.
+     */
     static native boolean waitForAllTaken(long device, long timeoutMillis);
 
     /** The feeder reads how many reports were taken from the first 8 bytes of {@code taken}. */
@@ -35,6 +39,9 @@ final class BenchRig {
     static native boolean feedPingPong(long device, long count);
 
     static native long fed(long device);
+
+    /** Reports fed to the device that no IN transfer of the host has taken yet. */
+    static native long queuedInput(long device);
 
     /** Feeds {@code count} plain reports at once, for nobody in particular to take. */
     static native void feedUnread(long device, long count);
@@ -52,4 +59,23 @@ final class BenchRig {
 
     /** A native method shaped like readNativeUsbState that does nothing. */
     native byte[] emptyCall(long handle);
+
+    /**
+     * A native method shaped like readNativeUsbState that only makes a byte array of the
+     * report length (64) and fills it from a native buffer: the floor of a poll that
+     * carries a report.
+     */
+    native byte[] copyCall(long handle);
+
+    /** The calling thread's kernel id, as {@link #threadUsage()} names it. */
+    static native long threadId();
+
+    /**
+     * Feeds each device {@code count} stamped reports {@code intervalMicros} apart, the
+     * devices' turns spread evenly over the interval; returns how many each was fed.
+     */
+    static native long[] feedPaced(long[] devices, long count, long intervalMicros);
+
+    /** hidapi's hid_enumerate of every HID device: how many interfaces it listed, or -1. */
+    static native int hidEnumerate();
 }

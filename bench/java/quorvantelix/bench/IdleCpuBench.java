@@ -1,7 +1,5 @@
 package quorvantelix.bench;
 
-import java.util.ArrayList;
-import java.util.List;
 import java.util.Set;
 import quorvantelix.dm.connections.usb.NativeUSB;
 
@@ -11,6 +9,8 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * change subscription. The window is the measurement itself; nothing waits on it.
  */
 final class IdleCpuBench {
+    private static final long SETTLE_MILLIS = 1000;
+
     private final NativeUSB usb;
     private final Plan plan;
 
@@ -20,46 +20,49 @@ final class IdleCpuBench {
     }
 
     boolean idleDevices() throws InterruptedException {
-        long[] devices = new long[plan.idleDevices];
-        for (int i = 0; i < devices.length; i++) {
-            devices[i] = BenchRig.plugTablet(2, 2 + i);
-        }
         ThreadUsage beforeOpen = ThreadUsage.now();
-        long[] handles = connectAll(devices);
+        Tablets tablets = Tablets.open(usb, 2, plan.idleDevices);
         try {
-            for (int i = 0; i < devices.length; i++) {
-                if (handles[i] == 0 || !BenchRig.waitForPendingIn(devices[i], 20_000)) {
-                    BenchRig.note("idle devices: device " + i + " did not open");
-                    return false;
-                }
+            int failed = tablets.firstNotReady();
+            if (failed >= 0) {
+                BenchRig.note("idle devices: device " + failed + " did not open");
+                return false;
             }
             ThreadUsage start = ThreadUsage.now();
             Set<Long> library = start.newSince(beforeOpen);
             long[] used = window(start, library);
-            BenchRig.figure("idle_devices.count", devices.length, "devices", 0);
+            BenchRig.figure("idle_devices.count", tablets.devices.length, "devices", 0);
             BenchRig.figure("idle_devices.library_threads", library.size(), "threads", 0);
             BenchRig.figure("idle_devices.cpu_ms", used[0] / 1e6, "ms", 3);
             BenchRig.figure("idle_devices.wakeups", used[1], "switches", 0);
             return true;
         } finally {
-            for (long h : handles) {
-                if (h != 0) {
-                    usb.destroyNativeUsbInstance(h);
-                }
-            }
+            tablets.close();
         }
     }
 
-    boolean idleSubscription() throws InterruptedException {
+    /**
+     * The idle subscription's threads over the window, printed under {@code prefix}
+     * ("idle_subscription" for the library now, "before.idle_subscription" for an earlier
+     * build). The window opens once the subscription has settled: its first second (the
+     * threads starting, the display connection being made) is printed apart, as
+     * {@code prefix}.start_*. Nothing changes on the bus meanwhile, so no quiet interval
+     * ends: every wake-up in the window is one too many.
+     */
+    boolean idleSubscription(String prefix) throws InterruptedException {
         ThreadUsage before = ThreadUsage.now();
         usb.subscribeUSBChangeEvents();
         try {
+            Thread.sleep(SETTLE_MILLIS);
             ThreadUsage start = ThreadUsage.now();
             Set<Long> library = start.newSince(before);
+            long[] starting = start.since(before, library);
             long[] used = window(start, library);
-            BenchRig.figure("idle_subscription.library_threads", library.size(), "threads", 0);
-            BenchRig.figure("idle_subscription.cpu_ms", used[0] / 1e6, "ms", 3);
-            BenchRig.figure("idle_subscription.wakeups", used[1], "switches", 0);
+            BenchRig.figure(prefix + ".library_threads", library.size(), "threads", 0);
+            BenchRig.figure(prefix + ".start_cpu_ms", starting[0] / 1e6, "ms", 3);
+            BenchRig.figure(prefix + ".start_wakeups", starting[1], "switches", 0);
+            BenchRig.figure(prefix + ".cpu_ms", used[0] / 1e6, "ms", 3);
+            BenchRig.figure(prefix + ".wakeups", used[1], "switches", 0);
             return true;
         } finally {
             usb.unsubscribeUSBChangeEvents();
@@ -70,28 +73,5 @@ final class IdleCpuBench {
         BenchRig.figure("idle.window_s", plan.idleSeconds, "s", 0);
         Thread.sleep(plan.idleSeconds * 1000);
         return ThreadUsage.now().since(start, threads);
-    }
-
-    // Opens every device at once: each open ends with a one-second pause of its own.
-    private long[] connectAll(long[] devices) throws InterruptedException {
-        long[] handles = new long[devices.length];
-        List<Thread> openers = new ArrayList<>();
-        for (int i = 0; i < devices.length; i++) {
-            final int index = i;
-            Thread t = new Thread(() -> {
-                long h = usb.createNativeUsbInstance();
-                if (usb.connectNativeUsb(h, BenchRig.path(devices[index]))) {
-                    handles[index] = h;
-                } else {
-                    usb.destroyNativeUsbInstance(h);
-                }
-            }, "bench-open-" + i);
-            openers.add(t);
-            t.start();
-        }
-        for (Thread t : openers) {
-            t.join();
-        }
-        return handles;
     }
 }

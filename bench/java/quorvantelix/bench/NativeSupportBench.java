@@ -1,45 +1,83 @@
 package quorvantelix.bench;
 
+import java.util.Arrays;
 import java.util.Set;
 import quorvantelix.dm.connections.usb.NativeUSB;
 
 /**
- * The library's benchmarks in a 64-bit JVM. The first argument picks a part: "path" (the
- * report path and the cost of a poll, run once per round beside the peers) or "others"
- * (the memory of queued reports, idle devices and subscription, discovery); the rest are
- * as in {@link Plan}. Figures are named after the system property nsbench.name
- * ("library" by default), so that two builds of the library can be told apart. Prints
- * one figure a line; exits 1 if a benchmark could not finish.
+ * The library's benchmarks in a 64-bit JVM. The first argument picks a part:
+ * <ul>
+ * <li>"path" (the registry with many instances, then the report path and the cost of a
+ * poll, run once per round beside the peers), the rest as in {@link Plan};</li>
+ * <li>"poll" (the registry and the poll cost; with a number, only that many rounds of
+ * taking queued reports, for a profiler);</li>
+ * <li>"scale" N seconds interval_us poll_us (N tablets at once, see {@link ScaleBench});</li>
+ * <li>"discovery" (discovery beside hidapi's enumeration);</li>
+ * <li>"subscription" seconds (an idle change subscription);</li>
+ * <li>"others" (the memory of queued reports and idle devices), the rest as in {@link Plan}.</li>
+ * </ul>
+ * Figures are named after the system property nsbench.name ("library" by default), so
+ * that builds of the library can be told apart. Prints one figure a line; exits 1 if a
+ * benchmark could not finish.
  */
 public final class NativeSupportBench {
     private NativeSupportBench() {
     }
 
     public static void main(String[] args) throws Exception {
-        boolean path = args.length > 0 && args[0].equals("path");
-        Plan plan = new Plan(java.util.Arrays.copyOfRange(args, Math.min(1, args.length), args.length));
+        String part = args.length > 0 ? args[0] : "path";
+        String[] rest = Arrays.copyOfRange(args, Math.min(1, args.length), args.length);
         String name = System.getProperty("nsbench.name", "library");
         BenchRig.start();
         NativeUSB usb = new NativeUSB();
+        boolean ok;
+        switch (part) {
+            case "scale":
+                ok = new ScaleBench(usb, Integer.parseInt(rest[0]), Long.parseLong(rest[1]), Long.parseLong(rest[2]),
+                        Long.parseLong(rest[3])).run();
+                break;
+            case "discovery":
+                ok = new DiscoveryBench(usb).run();
+                break;
+            case "subscription":
+                ok = new IdleCpuBench(usb, new Plan(new String[] {"0", "0", "0", "0", "0", rest[0]}))
+                        .idleSubscription(name.equals("library") ? "idle_subscription" : name + ".idle_subscription");
+                break;
+            default:
+                ok = withTablet(usb, part, new Plan(rest), rest, name);
+                break;
+        }
+        System.exit(ok ? 0 : 1);
+    }
+
+    // The parts that read one open tablet.
+    private static boolean withTablet(NativeUSB usb, String part, Plan plan, String[] rest, String name)
+            throws Exception {
+        boolean ok = !(part.equals("path") || (part.equals("poll") && rest.length == 0))
+                || new RegistryBench(usb, name).run();
         long device = BenchRig.plugTablet(1, 2);
         ThreadUsage beforeOpen = ThreadUsage.now();
         long handle = usb.createNativeUsbInstance();
         if (!usb.connectNativeUsb(handle, BenchRig.path(device)) || !BenchRig.waitForPendingIn(device, 20_000)) {
             BenchRig.note("cannot connect the emulated tablet");
-            System.exit(1);
+            return false;
         }
         Set<Long> libraryThreads = ThreadUsage.now().newSince(beforeOpen);
-        boolean ok;
-        if (path) {
-            ok = new ReportPathBench(usb, handle, device, plan, libraryThreads, name).run()
-                    && new PollCostBench(usb, handle, device, name).run();
-            usb.destroyNativeUsbInstance(handle);
-        } else {
-            ok = new QueueMemoryBench(usb, handle, device).run();
-            usb.destroyNativeUsbInstance(handle);
-            IdleCpuBench idle = new IdleCpuBench(usb, plan);
-            ok = ok && idle.idleDevices() && idle.idleSubscription() && new DiscoveryBench(usb).run();
+        switch (part) {
+            case "path":
+                ok = ok && new ReportPathBench(usb, handle, device, plan, libraryThreads, name).run()
+                        && new PollCostBench(usb, handle, device, name).run();
+                usb.destroyNativeUsbInstance(handle);
+                return ok;
+            case "poll":
+                PollCostBench poll = new PollCostBench(usb, handle, device, name);
+                ok = rest.length > 0 ? poll.profile(Integer.parseInt(rest[0])) : poll.run();
+                usb.destroyNativeUsbInstance(handle);
+                return ok;
+            default:
+                ok = new QueueMemoryBench(usb, handle, device).run();
+                usb.destroyNativeUsbInstance(handle);
+                return ok && new IdleCpuBench(usb, plan).idleDevices();
         }
-        System.exit(ok ? 0 : 1);
     }
 }

@@ -6,7 +6,8 @@ import quorvantelix.dm.connections.usb.NativeUSB;
 
 /**
  * The cost of one readNativeUsbState call, with an empty queue and with a report waiting,
- * against an empty native method of the same shape. Each figure is the median over
+ * against the floors in the same JVM: an empty native method of the same shape, and one
+ * that only makes and fills the array a report travels in. Each figure is the median over
  * rounds of the mean time per call in a round; the JIT has compiled the loops first.
  */
 final class PollCostBench {
@@ -32,10 +33,18 @@ final class PollCostBench {
         while (usb.readNativeUsbState(handle) != null) {
             // drain what earlier runs left
         }
+        // One untimed round first: the loops that take reports are compiled meanwhile (see
+        // scripts/bench.sh for the JVM's compile thresholds of this class).
         emptyCalls(CALLS_PER_ROUND);
         emptyPolls(CALLS_PER_ROUND);
+        if (takeWaiting() < 0) {
+            BenchRig.note("poll cost: the queued reports did not all arrive");
+            return false;
+        }
+        copyCalls(WAITING_PER_ROUND);
         List<Double> empty = new ArrayList<>();
         List<Double> polls = new ArrayList<>();
+        List<Double> copies = new ArrayList<>();
         List<Double> waiting = new ArrayList<>();
         for (int r = 0; r < ROUNDS; r++) {
             empty.add(emptyCalls(CALLS_PER_ROUND));
@@ -46,14 +55,58 @@ final class PollCostBench {
                 return false;
             }
             waiting.add(taking);
+            copies.add(copyCalls(WAITING_PER_ROUND));
         }
         double floor = ReportPathBench.median(empty);
         double poll = ReportPathBench.median(polls);
+        double copyFloor = ReportPathBench.median(copies);
+        double withReport = ReportPathBench.median(waiting);
         BenchRig.figure(name + ".empty_jni_call_ns", floor, "ns", 1);
         BenchRig.figure(name + ".poll_empty_ns", poll, "ns", 1);
-        BenchRig.figure(name + ".poll_with_report_ns", ReportPathBench.median(waiting), "ns", 1);
+        BenchRig.figure(name + ".poll_with_report_ns", withReport, "ns", 1);
+        BenchRig.figure(name + ".poll_with_report_floor_ns", copyFloor, "ns", 1);
         BenchRig.figure(name + ".poll_empty_over_empty_call", poll / floor, "x", 1);
+        BenchRig.figure(name + ".poll_with_report_over_floor", withReport / copyFloor, "x", 2);
         return sink != 42;   // keeps the results alive
+    }
+
+    /**
+     * Takes reports queued with nobody polling, round after round, for a profiler to watch.
+     * With the system property nsbench.perf_control naming the control and acknowledgement
+     * FIFOs of `perf record --control=fifo:CTL,ACK --delay=-1` ("CTL,ACK"), the profiler
+     * records only while the timed loops run, after a first round that lets the JIT compile
+     * them.
+     */
+    boolean profile(int rounds) throws java.io.IOException {
+        String[] fifos = System.getProperty("nsbench.perf_control", "").split(",");
+        try (java.io.FileOutputStream control = fifos.length == 2 ? new java.io.FileOutputStream(fifos[0]) : null;
+                java.io.FileInputStream ack = fifos.length == 2 ? new java.io.FileInputStream(fifos[1]) : null) {
+            for (int r = 0; r < rounds; r++) {
+                if (!queueReports()) {
+                    return false;
+                }
+                boolean watched = control != null && r > 0;
+                if (watched) {
+                    profiler(control, ack, "enable");
+                }
+                takeQueued();
+                copyCalls(WAITING_PER_ROUND);
+                if (watched) {
+                    profiler(control, ack, "disable");
+                }
+            }
+        }
+        return sink != 42;
+    }
+
+    // Sends perf a command and waits for its acknowledgement.
+    private static void profiler(java.io.FileOutputStream control, java.io.FileInputStream ack, String command)
+            throws java.io.IOException {
+        control.write((command + "\n").getBytes(java.nio.charset.StandardCharsets.US_ASCII));
+        control.flush();
+        for (int c = ack.read(); c != '\n' && c >= 0; c = ack.read()) {
+            // "ack\n"
+        }
     }
 
     private double emptyCalls(int calls) {
@@ -76,12 +129,40 @@ final class PollCostBench {
         return (System.nanoTime() - start) / (double) calls;
     }
 
+    // The floor of takeQueued: the same loop over a native method that only makes the array.
+    private double copyCalls(int calls) {
+        long start = System.nanoTime();
+        for (int i = 0; i < calls; i++) {
+            byte[] report = rig.copyCall(handle);
+            if (report == null) {
+                return -1;
+            }
+            sink += report[0];
+        }
+        return (System.nanoTime() - start) / (double) calls;
+    }
+
     // Queues reports with nobody polling, then times taking them: ns per call, or -1.
     private double takeWaiting() {
+        return queueReports() ? takeQueued() : -1;
+    }
+
+    // Feeds the reports and waits until the read thread has queued them all: the host has
+    // reaped every one, and a moment later its completion callback has run.
+    private boolean queueReports() {
         BenchRig.feedUnread(device, WAITING_PER_ROUND);
         if (!BenchRig.waitForAllTaken(device, 60_000)) {
-            return -1;
+            return false;
         }
+        try {
+            Thread.sleep(50);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+        return true;
+    }
+
+    private double takeQueued() {
         long start = System.nanoTime();
         for (int i = 0; i < WAITING_PER_ROUND; i++) {
             byte[] report = usb.readNativeUsbState(handle);
