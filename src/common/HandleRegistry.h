@@ -99,11 +99,11 @@ public:
     Lease lease(jlong handle)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_entries.find(pointerFromHandle(handle));
-        if (it == m_entries.end() || (it->second.state.load(std::memory_order_relaxed) & kRetiring) != 0)
+        Entry* entry = inUse(handle);
+        if (entry == nullptr)
             return Lease();
-        it->second.state.fetch_add(1, std::memory_order_relaxed);
-        return Lease(this, &it->second);
+        entry->state.fetch_add(1, std::memory_order_relaxed);
+        return Lease(this, entry);
     }
 
     // Runs `work` on the object while holding the registry, and gives its result; gives
@@ -116,10 +116,8 @@ public:
     Result withHeld(jlong handle, Result fallback, Work&& work)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_entries.find(pointerFromHandle(handle));
-        if (it == m_entries.end() || (it->second.state.load(std::memory_order_relaxed) & kRetiring) != 0)
-            return fallback;
-        return work(*it->second.object);
+        Entry* entry = inUse(handle);
+        return entry != nullptr ? work(*entry->object) : fallback;
     }
 
     // Whether `p` names a registered object (one being retired included). Compares
@@ -170,6 +168,15 @@ public:
     }
 
 private:
+    // The entry of the object that `handle` names, unless it is being retired; m_mutex held.
+    Entry* inUse(jlong handle)
+    {
+        auto it = m_entries.find(pointerFromHandle(handle));
+        if (it == m_entries.end() || (it->second.state.load(std::memory_order_relaxed) & kRetiring) != 0)
+            return nullptr;
+        return &it->second;
+    }
+
     // The decrement is the call's last touch of the entry: from then on a retiring entry
     // may be gone. The registry itself lives as long as the process.
     void endCall(Entry* entry)

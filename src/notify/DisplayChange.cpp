@@ -37,31 +37,34 @@ namespace nativesupport {
 namespace {
 // The GDK, GLib and Xlib functions the display thread uses, taken from libgdk-x11-2.0 and
 // the libraries it brings along.
+#define NS_GTK2_FUNCTIONS(X) \
+    X(gdk_init_check) \
+    X(g_main_loop_new) \
+    X(g_main_loop_run) \
+    X(g_main_loop_quit) \
+    X(g_main_loop_unref) \
+    X(g_main_context_pending) \
+    X(g_main_context_iteration) \
+    X(gdk_screen_get_default) \
+    X(gdk_screen_get_width) \
+    X(gdk_screen_get_height) \
+    X(gdk_x11_get_default_xdisplay) \
+    X(gdk_display_get_default) \
+    X(gdk_display_open) \
+    X(gdk_display_close) \
+    X(gdk_display_manager_get) \
+    X(gdk_display_manager_set_default_display) \
+    X(g_signal_connect_data) \
+    X(g_signal_handler_disconnect) \
+    X(g_idle_add) \
+    X(g_source_remove) \
+    X(XSetErrorHandler) \
+    X(XSetIOErrorHandler) \
+    X(XSetIOErrorExitHandler) /* libX11 1.7 or later */
+
 struct Gtk2 {
-#define NS_GTK2_FUNCTION(name) decltype(&::name) name = nullptr
-    NS_GTK2_FUNCTION(gdk_init_check);
-    NS_GTK2_FUNCTION(g_main_loop_new);
-    NS_GTK2_FUNCTION(g_main_loop_run);
-    NS_GTK2_FUNCTION(g_main_loop_quit);
-    NS_GTK2_FUNCTION(g_main_loop_unref);
-    NS_GTK2_FUNCTION(g_main_context_pending);
-    NS_GTK2_FUNCTION(g_main_context_iteration);
-    NS_GTK2_FUNCTION(gdk_screen_get_default);
-    NS_GTK2_FUNCTION(gdk_screen_get_width);
-    NS_GTK2_FUNCTION(gdk_screen_get_height);
-    NS_GTK2_FUNCTION(gdk_x11_get_default_xdisplay);
-    NS_GTK2_FUNCTION(gdk_display_get_default);
-    NS_GTK2_FUNCTION(gdk_display_open);
-    NS_GTK2_FUNCTION(gdk_display_close);
-    NS_GTK2_FUNCTION(gdk_display_manager_get);
-    NS_GTK2_FUNCTION(gdk_display_manager_set_default_display);
-    NS_GTK2_FUNCTION(g_signal_connect_data);
-    NS_GTK2_FUNCTION(g_signal_handler_disconnect);
-    NS_GTK2_FUNCTION(g_idle_add);
-    NS_GTK2_FUNCTION(g_source_remove);
-    NS_GTK2_FUNCTION(XSetErrorHandler);
-    NS_GTK2_FUNCTION(XSetIOErrorHandler);
-    NS_GTK2_FUNCTION(XSetIOErrorExitHandler);
+#define NS_GTK2_FUNCTION(name) decltype(&::name) name = nullptr;
+    NS_GTK2_FUNCTIONS(NS_GTK2_FUNCTION)
 #undef NS_GTK2_FUNCTION
 };
 
@@ -108,30 +111,8 @@ bool loadGtk2()
         function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(gdk, name));
         complete = complete && function != nullptr;
     };
-#define NS_GTK2_TAKE(name) take(api.name, #name)
-    NS_GTK2_TAKE(gdk_init_check);
-    NS_GTK2_TAKE(g_main_loop_new);
-    NS_GTK2_TAKE(g_main_loop_run);
-    NS_GTK2_TAKE(g_main_loop_quit);
-    NS_GTK2_TAKE(g_main_loop_unref);
-    NS_GTK2_TAKE(g_main_context_pending);
-    NS_GTK2_TAKE(g_main_context_iteration);
-    NS_GTK2_TAKE(gdk_screen_get_default);
-    NS_GTK2_TAKE(gdk_screen_get_width);
-    NS_GTK2_TAKE(gdk_screen_get_height);
-    NS_GTK2_TAKE(gdk_x11_get_default_xdisplay);
-    NS_GTK2_TAKE(gdk_display_get_default);
-    NS_GTK2_TAKE(gdk_display_open);
-    NS_GTK2_TAKE(gdk_display_close);
-    NS_GTK2_TAKE(gdk_display_manager_get);
-    NS_GTK2_TAKE(gdk_display_manager_set_default_display);
-    NS_GTK2_TAKE(g_signal_connect_data);
-    NS_GTK2_TAKE(g_signal_handler_disconnect);
-    NS_GTK2_TAKE(g_idle_add);
-    NS_GTK2_TAKE(g_source_remove);
-    NS_GTK2_TAKE(XSetErrorHandler);
-    NS_GTK2_TAKE(XSetIOErrorHandler);
-    NS_GTK2_TAKE(XSetIOErrorExitHandler);   // libX11 1.7 or later
+#define NS_GTK2_TAKE(name) take(api.name, #name);
+    NS_GTK2_FUNCTIONS(NS_GTK2_TAKE)
 #undef NS_GTK2_TAKE
     if (!complete) {
         syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): GTK+ 2 or Xlib lacks a function it needs.\n");

@@ -52,8 +52,6 @@ void Subscription::notificationLoop()
     m_changed.notify_all();
     while (!m_closed) {
         if (m_USB_Signal > 0 && time(nullptr) >= m_time_t + kQuietSeconds) {
-            if (m_closed)
-                break;
             callHotPlugHandler();
             // Changes that came during the call are still queued: they are counted next,
             // and answered by a further call once the quiet interval has passed.

@@ -102,19 +102,18 @@ std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
 
 // The class and both callbacks, taken once on the subscribing thread: a native thread's
 // FindClass sees only the system class loader, not the one that loaded the application.
-bool Subscription::lookUpCallbacks(JNIEnv* env)
+void Subscription::lookUpCallbacks(JNIEnv* env)
 {
     ScopedLocalRef<jclass> found(env, env->FindClass(kDiscoveryClass));
     if (found.get() == nullptr) {
         clearJavaException(env, "FindClass(quorvantelix/dm/DeviceDiscoveryService)");
-        return false;
+        return;
     }
     m_javaClass = static_cast<jclass>(env->NewGlobalRef(found.get()));
     m_javaMethod = env->GetStaticMethodID(m_javaClass, "handleUSBHotPlugEvent", "()V");
     clearJavaException(env, "GetStaticMethodID(handleUSBHotPlugEvent)");
     m_displayMethod = env->GetStaticMethodID(m_javaClass, "handleDisplayChangedEvent", "()V");
     clearJavaException(env, "GetStaticMethodID(handleDisplayChangedEvent)");
-    return m_javaClass != nullptr;
 }
 
 // Directory notification for created and deleted entries, signalled with SIGRTMIN to the
@@ -217,7 +216,6 @@ JNIEXPORT void JNICALL Java_quorvantelix_dm_connections_usb_NativeUSB_unsubscrib
         syslog(LOG_INFO, "NATIVESUPPORT: Native Java unsubscribeUSBChangeEvents()");
         std::lock_guard<std::mutex> lock(g_subscriptionMutex);
         std::shared_ptr<Subscription> ending = std::move(g_subscription);
-        g_subscription = nullptr;
         if (ending == nullptr)
             return 0;   // not subscribed: nothing was opened or started
         ending->close();

@@ -46,7 +46,7 @@ public:
 
 private:
     Subscription() = default;
-    bool lookUpCallbacks(JNIEnv* env);
+    void lookUpCallbacks(JNIEnv* env);
     bool startThreads();
     void watchUdevDatabase();
 

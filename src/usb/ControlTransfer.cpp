@@ -30,15 +30,9 @@ bool USBDevice::writeToControlTransfer(char* data, int size)
         std::memcpy(report.data(), data, static_cast<size_t>(size));
 
     std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
-    if (m_usb_handle == nullptr) {
-        syslog(LOG_DEBUG, "NATIVESUPPORT: Control Transfer Failed.  m_usb_handle was NULL.");
+    if (isDeviceGone(m_usb_handle, "NATIVESUPPORT: Control Transfer Failed.  m_usb_handle was NULL.",
+                     "NATIVESUPPORT: write_Device failed.  Device no longer exists for m_usb_handle %d"))
         return false;
-    }
-    if (libusb_get_device(m_usb_handle) == nullptr) {
-        syslog(LOG_DEBUG, "NATIVESUPPORT: write_Device failed.  Device no longer exists for m_usb_handle %d",
-               static_cast<int>(reinterpret_cast<intptr_t>(m_usb_handle)));
-        return false;
-    }
     const int r = controlTransfer(m_usb_handle, kHostToInterface, kSetReport, kOutputReport0, 0, report.data(),
                                   static_cast<uint16_t>(reportLength), kControlTimeout);
     if (r > 0) {
@@ -55,8 +49,8 @@ int USBDevice::get_HIDReport(char* buffer, int length, long timeout)
     if (m_usb_handle == nullptr)
         return LIBUSB_ERROR_NO_DEVICE;
     return controlTransfer(m_usb_handle, kInterfaceToHost, kGetReport, kFeatureReport2, 0,
-                                   reinterpret_cast<unsigned char*>(buffer), static_cast<uint16_t>(length),
-                                   static_cast<unsigned int>(timeout));
+                           reinterpret_cast<unsigned char*>(buffer), static_cast<uint16_t>(length),
+                           static_cast<unsigned int>(timeout));
 }
 
 int USBDevice::set_HIDReport(char* buffer, int length, long timeout)
@@ -65,8 +59,8 @@ int USBDevice::set_HIDReport(char* buffer, int length, long timeout)
     if (m_usb_handle == nullptr)
         return LIBUSB_ERROR_NO_DEVICE;
     return controlTransfer(m_usb_handle, kHostToInterface, kSetReport, kFeatureReport2, 0,
-                                   reinterpret_cast<unsigned char*>(buffer), static_cast<uint16_t>(length),
-                                   static_cast<unsigned int>(timeout));
+                           reinterpret_cast<unsigned char*>(buffer), static_cast<uint16_t>(length),
+                           static_cast<unsigned int>(timeout));
 }
 
 } // namespace nativesupport

@@ -22,20 +22,6 @@ const uint8_t kAbort = 6;
 const unsigned int kDfuTimeout = 200;
 }
 
-// The open-device check every DFU request makes before it sends anything.
-bool USBDevice::isDeviceGone(libusb_device_handle* handle, const char* nullLine, const char* goneLine)
-{
-    if (handle == nullptr) {
-        syslog(LOG_DEBUG, "%s", nullLine);
-        return true;
-    }
-    if (libusb_get_device(handle) == nullptr) {
-        syslog(LOG_DEBUG, goneLine, static_cast<int>(reinterpret_cast<intptr_t>(handle)));
-        return true;
-    }
-    return false;
-}
-
 bool USBDevice::dfuSimpleRequest(uint8_t request, const char* nullLine, const char* goneLine,
                                  const char* failedLine, const char* succeededLine)
 {

@@ -161,14 +161,16 @@ JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject
         bool registered = false;
         const int received = usbDevices().withHeld(handle, 0, [&](USBDevice& d) {
             registered = true;
-            if (!d.hasQueuedReports())
-                return 0;
+            int capacity = static_cast<int>(sizeof local);
             const int length = d.getReportLength();
-            if (length > static_cast<int>(sizeof local)) {
+            if (length > capacity) {
+                if (!d.hasQueuedReports())
+                    return 0;
                 large.resize(static_cast<size_t>(length));
                 report = large.data();
+                capacity = length;
             }
-            return d.read_Device(report, std::max(length, static_cast<int>(sizeof local)), 1);
+            return d.read_Device(report, capacity, 1);
         });
         if (!registered)
             logNoDevice(handle);

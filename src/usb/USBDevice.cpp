@@ -1,6 +1,8 @@
 // Construction, destruction and the accessors of USBDevice.
 #include "USBDevice.h"
 
+#include <syslog.h>
+
 namespace nativesupport {
 
 USBDevice::USBDevice()
@@ -62,6 +64,21 @@ void USBDevice::setString(std::string& field, const std::string& value)
 {
     std::lock_guard<std::mutex> lock(m_infoMutex);
     field = value;
+}
+
+// The open-device check of every request that goes to the device: logs `nullLine`, or
+// `goneLine` with the handle, when there is nothing to send to.
+bool USBDevice::isDeviceGone(libusb_device_handle* handle, const char* nullLine, const char* goneLine)
+{
+    if (handle == nullptr) {
+        syslog(LOG_DEBUG, "%s", nullLine);
+        return true;
+    }
+    if (libusb_get_device(handle) == nullptr) {
+        syslog(LOG_DEBUG, goneLine, static_cast<int>(reinterpret_cast<intptr_t>(handle)));
+        return true;
+    }
+    return false;
 }
 
 int USBDevice::get_Out_Endpoint() const

@@ -23,15 +23,9 @@ bool USBDevice::write_Device(char* data, int length, long timeout)
         std::memcpy(out.data(), data, static_cast<size_t>(copied));
 
     std::shared_lock<std::shared_mutex> stateLock(m_stateLock);
-    if (m_usb_handle == nullptr) {
-        syslog(LOG_DEBUG, "NATIVESUPPORT: write_Device failed.  m_usb_handle was NULL.");
+    if (isDeviceGone(m_usb_handle, "NATIVESUPPORT: write_Device failed.  m_usb_handle was NULL.",
+                     "NATIVESUPPORT: write_Device failed.  Device no longer exists for m_usb_handle %d"))
         return false;
-    }
-    if (libusb_get_device(m_usb_handle) == nullptr) {
-        syslog(LOG_DEBUG, "NATIVESUPPORT: write_Device failed.  Device no longer exists for m_usb_handle %d",
-               static_cast<int>(reinterpret_cast<intptr_t>(m_usb_handle)));
-        return false;
-    }
     const unsigned char endpoint = static_cast<unsigned char>(get_Out_Endpoint());
     int sent = 0;
     const int r = interruptTransfer(m_usb_handle, endpoint, out.data(), outLength, &sent,
