@@ -14,8 +14,7 @@ status=0
 if [ "$(id -u)" = 0 ]; then
   unshare --mount --propagation private sh "$here/inside.sh" "$scratch" "$@" || status=$?
 else
-  # Overlays in a user namespace keep their own metadata in user xattrs.
-  NS_OVERLAY_OPTIONS=,userxattr unshare --user --map-root-user --mount --propagation private \
+  unshare --user --map-root-user --mount --propagation private \
     sh "$here/inside.sh" "$scratch" "$@" || status=$?
 fi
 rmdir "$scratch" 2>/dev/null || true

@@ -82,14 +82,15 @@ public final class SysLog {
     }
 
     /** Waits until the line has been received {@code count} times (since the last drain). */
-    public static boolean await(String line, int count, long millis) {
+    public static synchronized boolean await(String line, int count, long millis) {
         long deadline = System.nanoTime() + millis * 1_000_000L;
         while (peek().stream().filter(line::equals).count() < count) {
-            if (System.nanoTime() > deadline) {
+            long left = (deadline - System.nanoTime()) / 1_000_000L;
+            if (left <= 0) {
                 return false;
             }
             try {
-                Thread.sleep(1);
+                SysLog.class.wait(left); // the reader thread tells of every line it takes
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
                 return false;
@@ -113,6 +114,7 @@ public final class SysLog {
                 c.configureBlocking(false);
                 c.register(selector, SelectionKey.OP_READ);
                 clients.put(c, new ByteArrayOutputStream());
+                selector.wakeup(); // a reader thread in select() takes the new connection in at once
             }
             ByteBuffer buffer = ByteBuffer.allocate(65536);
             for (var it = clients.entrySet().iterator(); it.hasNext();) {
@@ -125,6 +127,7 @@ public final class SysLog {
                         } else {
                             lines.add(parse(client.getValue().toString(StandardCharsets.UTF_8)));
                             client.getValue().reset();
+                            SysLog.class.notifyAll();
                         }
                     }
                 }

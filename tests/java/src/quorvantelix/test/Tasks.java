@@ -25,10 +25,15 @@ public final class Tasks {
 
     /** Waits (up to 10 s) until no thread's name starts with the prefix. */
     public static void awaitGone(String prefix) throws Exception {
-        long deadline = System.nanoTime() + 10_000_000_000L;
+        awaitGone(prefix, 10_000);
+    }
+
+    /** Waits until no thread's name starts with {@code prefix}; fails after {@code millis}. */
+    public static void awaitGone(String prefix, long millis) throws Exception {
+        long deadline = System.nanoTime() + millis * 1_000_000L;
         while (names().stream().anyMatch(n -> n.startsWith(prefix))) {
             assertTrue(System.nanoTime() < deadline, "threads still running: " + names());
-            Thread.sleep(5);
+            Thread.sleep(1);
         }
     }
 

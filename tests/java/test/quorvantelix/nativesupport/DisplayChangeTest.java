@@ -102,8 +102,7 @@ class DisplayChangeTest extends SubscriptionSuite {
 
     @Test
     void subscriptionCyclesLeaveNoThreadDescriptorOrHandlerBehind() throws Exception {
-        cycle(true); // the first one opens GTK's X connection for good
-        NotifyRig.awaitLibraryThreadsEnded();
+        NotifyRig.openWhatStays(usb, 20_000);
         int threads = Tasks.names().size();
         Map<Integer, String> fds = Tasks.descriptors();
 

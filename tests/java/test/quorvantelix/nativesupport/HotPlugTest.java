@@ -8,7 +8,6 @@ import java.nio.file.Path;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.TimeUnit;
-import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
@@ -24,17 +23,7 @@ class HotPlugTest extends SubscriptionSuite {
 
     @BeforeAll
     static void openGtkConnection() throws Exception {
-        // GDK keeps its X connection once opened; open it before any test counts descriptors.
-        NativeUSB usb = new NativeUSB();
-        usb.subscribeUSBChangeEvents();
-        assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, 20_000));
-        usb.unsubscribeUSBChangeEvents();
-        NotifyRig.awaitLibraryThreadsEnded();
-    }
-
-    @AfterEach
-    void removeDatabases() throws Exception {
-        NotifyRig.removeDatabases();
+        NotifyRig.openWhatStays(new NativeUSB(), 20_000);
     }
 
     @Test
@@ -162,9 +151,7 @@ class HotPlugTest extends SubscriptionSuite {
         usb.unsubscribeUSBChangeEvents();
         long millis = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started);
         assertTrue(millis < 100, "unsubscribe took " + millis + " ms");
-        for (long deadline = System.nanoTime() + 50_000_000L; Tasks.names().contains(THREAD); Thread.sleep(1)) {
-            assertTrue(System.nanoTime() < deadline, "the notification thread is still there");
-        }
+        Tasks.awaitGone(THREAD, 50);
     }
 
     private static String attachedEnv() {

@@ -7,6 +7,7 @@ import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.dm.deviceapi.SharedMemoryNativeInterface;
 import quorvantelix.emulator.UsbEmulator;
+import quorvantelix.test.ShmPeer;
 
 /** The library as the Debian package installs it, loaded from the package's jni folder alone. */
 class InstalledPackageTest {
@@ -40,7 +41,7 @@ class InstalledPackageTest {
             assertEquals(4096, buffer.capacity());
             assertTrue(shm.releaseSharedMemory(second));
         } finally {
-            new ProcessBuilder("ipcrm", "-M", Integer.toString(key)).inheritIO().start().waitFor();
+            assertTrue(ShmPeer.removeSegments(key, 1));
         }
     }
 }

@@ -11,6 +11,7 @@ import org.junit.jupiter.api.DynamicTest;
 import org.junit.jupiter.api.TestFactory;
 import quorvantelix.dm.deviceapi.SharedMemoryNativeInterface;
 import quorvantelix.emulator.UsbEmulator;
+import quorvantelix.test.ShmPeer;
 import quorvantelix.test.SysLog;
 
 /**
@@ -111,8 +112,7 @@ class LogContractTest extends EmulatedUsbSuite {
                 long h = connectTo(UsbEmulator.path(plug(UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2))));
                 usb.readNativeUsbState(h);
                 destroy(h);
-            }, concat(connected("078c", D + "Read thread is starting for device: Pen Tablet Pen"),
-                new String[] {CLOSE[0], STOPPED, CLOSE[1], CLOSE[2]})),
+            }, concat(connected("078c", D + "Read thread is starting for device: Pen Tablet Pen"), CLOSE_OPEN())),
             row("connect to a device of another vendor, or to nothing", () -> {
                 plug(UsbEmulator.plugModel("unsupported", 1, 3));
                 assertFalse(usb.connectNativeUsb(create(), path));
@@ -208,7 +208,7 @@ class LogContractTest extends EmulatedUsbSuite {
                 shm.releaseSharedMemory(h);
                 shm.retrieveSharedMemoryDirectByteBuffer(-1);
                 shm.connectSharedMemoryMacLinux(SHM_KEY, 65);
-                new ProcessBuilder("ipcrm", "-M", Integer.toString(SHM_KEY)).start().waitFor();
+                assertTrue(ShmPeer.removeSegments(SHM_KEY, 1));
             }, S + "Constructor Pushing Shared Memory Instance ({n})",
                 S + "shmget was successful for key (" + SHM_KEY + ").  Shared Memory ID Created ({n})",
                 S + "shmat was successful Shared Memory Address ({n})",

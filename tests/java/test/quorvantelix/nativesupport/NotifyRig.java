@@ -20,7 +20,6 @@ final class NotifyRig {
     static final Path UDEV_DATA = Paths.get("/run/udev/data");
     static final String CALLBACK_CREATED = SysLog.info("NATIVESUPPORT: startDisplayChangedEventThread(): call back created.\n");
     static final String ENTERED = SysLog.info("NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
-    static final String UNSUBSCRIBED = SysLog.info("NATIVESUPPORT: Native Java unsubscribeUSBChangeEvents()");
     static final String DISPLAY_DETACHED = SysLog.info("Native Java sendJNIDisplayReconfigurationEvent() Detached JNIEnv\n");
     /** Scheduling and JVM attach on top of a period the library fixes; the emulated 32-bit JVM is slow. */
     static final long SLACK_MS = 1000;
@@ -52,6 +51,18 @@ final class NotifyRig {
 
     static void remove(Path db, String entry) throws IOException {
         Files.deleteIfExists(db.resolve(entry));
+    }
+
+    /**
+     * One subscription whose display thread gets as far as its loop, then none: what stays
+     * once used (GDK's X connection, libusb's context) is open before a test counts threads
+     * or descriptors.
+     */
+    static void openWhatStays(quorvantelix.dm.connections.usb.NativeUSB usb, long millis) throws Exception {
+        usb.subscribeUSBChangeEvents();
+        assertTrue(SysLog.await(CALLBACK_CREATED, millis), "the display thread did not reach its loop");
+        usb.unsubscribeUSBChangeEvents();
+        awaitLibraryThreadsEnded();
     }
 
     /** Waits until the library's notification and display threads have all ended. */

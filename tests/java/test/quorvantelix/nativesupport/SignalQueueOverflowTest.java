@@ -6,7 +6,6 @@ import static quorvantelix.nativesupport.NotifyRig.SLACK_MS;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
-import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 import quorvantelix.test.Callbacks;
 
@@ -16,11 +15,6 @@ import quorvantelix.test.Callbacks;
  * whose default action would end the process. Nothing may be lost either.
  */
 class SignalQueueOverflowTest extends SubscriptionSuite {
-    @AfterEach
-    void removeDatabases() throws Exception {
-        NotifyRig.removeDatabases();
-    }
-
     @Test
     void eightyChangesDuringAFourSecondCallGetOneMoreCall() throws Exception {
         assertTrue(Files.readAllLines(Paths.get("/proc/self/limits")).stream()

@@ -56,9 +56,8 @@ class StressTest {
     @AfterAll
     static void stopRig() throws Exception {
         UsbEmulator.unplugAll();
-        for (int k = 0; k < 4; k++) { // the segments are the test's to remove, not the library's
-            new ProcessBuilder("ipcrm", "-M", String.valueOf(SHM_KEY + k)).start().waitFor();
-        }
+        // the segments are the test's to remove, not the library's
+        assertTrue(ShmPeer.removeSegments(SHM_KEY, 4));
     }
 
     @Test
@@ -66,11 +65,7 @@ class StressTest {
         UsbEmulator.start();
         SysLog.drain(); // the capture in place before the library logs
         NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
-        // What stays once used (the X connection, libusb's context) is opened before counting.
-        usb.subscribeUSBChangeEvents();
-        assertTrue(SysLog.await(NotifyRig.CALLBACK_CREATED, PATIENCE_MS));
-        usb.unsubscribeUSBChangeEvents();
-        NotifyRig.awaitLibraryThreadsEnded();
+        NotifyRig.openWhatStays(usb, PATIENCE_MS);
         IntStream.range(0, slots.length()).forEach(slot -> plug(slot, 0));
         assertEquals(1, session(0, ThreadLocalRandom.current()), "a connection alone gets all its reports");
         assertTrue(shm.releaseSharedMemory(shm.connectSharedMemoryMacLinux(SHM_KEY, 4096)));

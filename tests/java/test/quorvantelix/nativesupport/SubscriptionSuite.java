@@ -27,5 +27,6 @@ abstract class SubscriptionSuite {
     void endSubscription() throws Exception {
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
+        NotifyRig.removeDatabases(); // both udev databases gone, as at the start
     }
 }
