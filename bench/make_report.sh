@@ -28,12 +28,7 @@ cells() {   # cells <label> <key...>: one table row of the figures under these k
   echo "| $label$out |"
 }
 row() {   # row <label> <suffix> [suffix of the peers]: one figure for every reader
-  local cells="" r v
-  for r in before library hidapi libusb; do
-    case $r in hidapi|libusb) v=$(value "$r${3:-$2}") ;; *) v=$(value "$r$2") ;; esac
-    cells="$cells | ${v:--}"
-  done
-  echo "| $1$cells |"
+  cells "$1" "before$2" "library$2" "hidapi${3:-$2}" "libusb${3:-$2}"
 }
 
 {

@@ -306,11 +306,6 @@ bool Emulator::waitForDiscards(DeviceId id, std::size_t count, Millis timeout)
     return waitFor(id, [count](const DeviceStatus& s) { return s.discards >= count; }, timeout);
 }
 
-bool Emulator::waitForHung(DeviceId id, std::size_t count, Millis timeout)
-{
-    return waitFor(id, [count](const DeviceStatus& s) { return s.hung >= count; }, timeout);
-}
-
 bool Emulator::waitForClients(DeviceId id, std::size_t count, Millis timeout)
 {
     return waitFor(id, [count](const DeviceStatus& s) { return s.clients == count; }, timeout);

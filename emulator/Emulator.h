@@ -89,7 +89,6 @@ public:
     bool waitForPendingIn(DeviceId id, Millis timeout = kDefaultWait);
     bool waitForRecords(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
     bool waitForDiscards(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
-    bool waitForHung(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
     bool waitForClients(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
     bool waitForClaimed(DeviceId id, bool claimed, Millis timeout = kDefaultWait);
 

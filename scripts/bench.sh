@@ -73,6 +73,12 @@ rm -rf "$LOGS"
 mkdir -p "$LOGS"
 RAW=$LOGS/printed.txt
 : >"$RAW"
+not_built() {   # not_built <figures> <commit> <library dir>: says so when the build failed
+  [ -n "$3" ] || echo "# the library at commit $2 could not be built from git; the $1 figures are not measured" |
+    tee -a "$RAW"
+}
+not_built before "$BEFORE" "$BEFORE_LIBRARY_DIR"
+not_built poll_before "$POLL_BEFORE" "$POLL_BEFORE_LIBRARY_DIR"
 
 xvfb_pid=$BUILD/bench/xvfb.pid
 sh "$ROOT/tests/java/xvfb.sh" start "$BENCH_DISPLAY" "$xvfb_pid" || echo "# no X display: the idle subscription runs without one"
@@ -141,7 +147,7 @@ run others "library: queue memory, idle devices" jvm library "$NSBENCH_LIBRARY_D
 profile() {   # profile <name> <library dir>
   local name=$1 data=$LOGS/perf.$1.data
   echo "## profile: $name (perf, read thread by library)" | tee -a "$RAW"
-  jvm_command "$name" "$2" path "${PROFILE_PLAN[@]}"
+  jvm_command "$name" "$2" report "${PROFILE_PLAN[@]}"
   if ! perf record -q -e cpu-clock -F 2000 -o "$data" -- "${JVM_COMMAND[@]}" \
        >"$LOGS/profile.$name.txt" 2>"$LOGS/profile.$name.stderr"; then
     echo "# perf could not profile $name; its errors: $LOGS/profile.$name.stderr" | tee -a "$RAW"
@@ -182,8 +188,6 @@ scale_profile() {
     echo "# perf could not profile the 16 tablets; its errors: $LOGS/profile.scale16.stderr" | tee -a "$RAW"
     return 0
   fi
-  grep -E "^scale\.16_devices\.(cpu_per_report_us|process_processors) " "$LOGS/profile.scale16.txt" |
-    sed "s/^scale\./profile.scale16./" | tee -a "$RAW"
   perf report -i "$data" --no-children -g none --sort comm --stdio 2>/dev/null |
     awk -v name=scale16 -f "$ROOT/bench/scale_profile.awk" | tee -a "$RAW"
   perf report -i "$data" --no-children -g none --sort comm,dso --stdio 2>/dev/null |

@@ -12,16 +12,18 @@ final class IdleCpuBench {
     private static final long SETTLE_MILLIS = 1000;
 
     private final NativeUSB usb;
-    private final Plan plan;
+    private final int idleDevices;
+    private final long windowSeconds;
 
-    IdleCpuBench(NativeUSB usb, Plan plan) {
+    IdleCpuBench(NativeUSB usb, int idleDevices, long windowSeconds) {
         this.usb = usb;
-        this.plan = plan;
+        this.idleDevices = idleDevices;
+        this.windowSeconds = windowSeconds;
     }
 
     boolean idleDevices() throws InterruptedException {
         ThreadUsage beforeOpen = ThreadUsage.now();
-        Tablets tablets = Tablets.open(usb, 2, plan.idleDevices);
+        Tablets tablets = Tablets.open(usb, 2, idleDevices);
         try {
             int failed = tablets.firstNotReady();
             if (failed >= 0) {
@@ -70,8 +72,8 @@ final class IdleCpuBench {
     }
 
     private long[] window(ThreadUsage start, Set<Long> threads) throws InterruptedException {
-        BenchRig.figure("idle.window_s", plan.idleSeconds, "s", 0);
-        Thread.sleep(plan.idleSeconds * 1000);
+        BenchRig.figure("idle.window_s", windowSeconds, "s", 0);
+        Thread.sleep(windowSeconds * 1000);
         return ThreadUsage.now().since(start, threads);
     }
 }

@@ -9,6 +9,7 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * <ul>
  * <li>"path" (the registry with many instances, then the report path and the cost of a
  * poll, run once per round beside the peers), the rest as in {@link Plan};</li>
+ * <li>"report" (the report path alone, for a profiler), the rest as in {@link Plan};</li>
  * <li>"poll" (the registry and the poll cost; with a number, only that many rounds of
  * taking queued reports, for a profiler);</li>
  * <li>"scale" N seconds interval_us poll_us (N tablets at once, see {@link ScaleBench});</li>
@@ -40,7 +41,7 @@ public final class NativeSupportBench {
                 ok = new DiscoveryBench(usb).run();
                 break;
             case "subscription":
-                ok = new IdleCpuBench(usb, new Plan(new String[] {"0", "0", "0", "0", "0", rest[0]}))
+                ok = new IdleCpuBench(usb, 0, Long.parseLong(rest[0]))
                         .idleSubscription(name.equals("library") ? "idle_subscription" : name + ".idle_subscription");
                 break;
             default:
@@ -53,8 +54,8 @@ public final class NativeSupportBench {
     // The parts that read one open tablet.
     private static boolean withTablet(NativeUSB usb, String part, Plan plan, String[] rest, String name)
             throws Exception {
-        boolean ok = !(part.equals("path") || (part.equals("poll") && rest.length == 0))
-                || new RegistryBench(usb, name).run();
+        boolean registry = part.equals("path") || part.equals("poll") && rest.length == 0;
+        boolean ok = !registry || new RegistryBench(usb, name).run();
         long device = BenchRig.plugTablet(1, 2);
         ThreadUsage beforeOpen = ThreadUsage.now();
         long handle = usb.createNativeUsbInstance();
@@ -65,19 +66,20 @@ public final class NativeSupportBench {
         Set<Long> libraryThreads = ThreadUsage.now().newSince(beforeOpen);
         switch (part) {
             case "path":
+            case "report":
                 ok = ok && new ReportPathBench(usb, handle, device, plan, libraryThreads, name).run()
-                        && new PollCostBench(usb, handle, device, name).run();
+                        && (part.equals("report") || new PollCostBench(usb, handle, device, name).run());
                 usb.destroyNativeUsbInstance(handle);
                 return ok;
             case "poll":
                 PollCostBench poll = new PollCostBench(usb, handle, device, name);
-                ok = rest.length > 0 ? poll.profile(Integer.parseInt(rest[0])) : poll.run();
+                ok = ok && (rest.length > 0 ? poll.profile(Integer.parseInt(rest[0])) : poll.run());
                 usb.destroyNativeUsbInstance(handle);
                 return ok;
             default:
                 ok = new QueueMemoryBench(usb, handle, device).run();
                 usb.destroyNativeUsbInstance(handle);
-                return ok && new IdleCpuBench(usb, plan).idleDevices();
+                return ok && new IdleCpuBench(usb, plan.idleDevices, plan.idleSeconds).idleDevices();
         }
     }
 }

@@ -16,8 +16,8 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * queued, and after an empty poll parks for {@code pollMicros}. Printed under
  * scale.N_devices (scale_RATEhz.N_devices for another rate than 1000 Hz): reports lost
  * (not in Java 5 s after the last was sent; of those, how many the emulated devices still
- * held), latency from the completed IN transfer to Java holding
- * the array, and the read side's processor time per report (the library's threads and
+ * held), latency from feeding the report to Java holding the array (its time queued in
+ * the emulated device included), and the read side's processor time per report (the library's threads and
  * the pollers), beside the rest of the process's (the emulated devices, their feeder,
  * the JVM) and how many processors the whole process kept busy.
  */
@@ -46,7 +46,8 @@ final class ScaleBench {
         volatile boolean stop;
         volatile long tid;
         long taken;
-        long outOfOrder;
+        long outOfOrder; // reports whose sequence number is not the one after the last's
+        long next;       // the sequence number the next report should carry
 
         Poller(int index, long handle, long expected, CountDownLatch started, CountDownLatch done,
                 CountDownLatch release) {
@@ -70,9 +71,11 @@ final class ScaleBench {
                     continue;
                 }
                 ByteBuffer bytes = ByteBuffer.wrap(report).order(ByteOrder.LITTLE_ENDIAN);
-                if (bytes.getLong(8) != taken) {
+                long sequence = bytes.getLong(8);
+                if (sequence != next) {
                     outOfOrder++;
                 }
+                next = sequence + 1;
                 latencies[(int) taken] = now - bytes.getLong(16);
                 taken++;
             }
@@ -116,7 +119,6 @@ final class ScaleBench {
             ThreadUsage start = ThreadUsage.now();
             long begun = System.nanoTime();
             long[] fed = BenchRig.feedPaced(tablets.devices, perTablet, intervalMicros);
-            double feedSeconds = (System.nanoTime() - begun) / 1e9;
             // The last reports have a few seconds to arrive; what has not come by then is lost.
             if (!done.await(5, TimeUnit.SECONDS)) {
                 for (Poller p : pollers) {
@@ -152,7 +154,6 @@ final class ScaleBench {
             long[] processUsage = end.since(start, end.ids());
             double perReport = Math.max(1, taken) * 1000.0;   // ns to us per report
             BenchRig.figure(prefix + ".reports", taken, "reports", 0);
-            BenchRig.figure(prefix + ".rate_per_device", fedAll / feedSeconds / count, "reports/s", 0);
             BenchRig.figure(prefix + ".lost", fedAll - taken + outOfOrder, "reports", 0);
             BenchRig.figure(prefix + ".lost_still_in_emulator", inEmulator, "reports", 0);
             BenchRig.latencies(prefix, latencies, measured);
