@@ -16,6 +16,9 @@
 //   process for an error of the application's toolkit);
 // - an X I/O error handler that lets the loop end instead of exiting when the X server
 //   goes away, and a later subscription opens a new connection;
+// - the screen's size changes are taken from RandR's event before GDK sees them, so that
+//   GDK never asks the server about its monitors, which crashes GDK when the server goes
+//   away in the middle of the answers;
 // - one display thread uses GDK at a time, and each removes its handler when its loop
 //   ends, so every subscription starts from the same state.
 #include "DisplayChange.h"
@@ -24,6 +27,7 @@
 #include "Subscription.h"
 
 #include <dlfcn.h>
+#include <X11/extensions/Xrandr.h>
 #include <gdk/gdkx.h>
 #include <syslog.h>
 
@@ -60,7 +64,11 @@ namespace {
     X(g_source_remove) \
     X(XSetErrorHandler) \
     X(XSetIOErrorHandler) \
-    X(XSetIOErrorExitHandler) /* libX11 1.7 or later */
+    X(XSetIOErrorExitHandler) /* libX11 1.7 or later */ \
+    X(gdk_window_add_filter) \
+    X(g_signal_emit_by_name) \
+    X(XRRQueryExtension) \
+    X(XRRUpdateConfiguration)
 
 struct Gtk2 {
 #define NS_GTK2_FUNCTION(name) decltype(&::name) name = nullptr;
@@ -83,6 +91,7 @@ std::atomic<Display*> g_xdisplay{nullptr};
 std::atomic<XErrorHandler> g_previousErrorHandler{nullptr};
 std::atomic<XIOErrorHandler> g_previousIOErrorHandler{nullptr};
 GMainLoop* g_runningLoop = nullptr;            // display thread only: the loop it runs
+int g_randrEventBase = -1;                     // display thread only: RandR's first event code
 
 bool otherGtkLoaded()
 {
@@ -168,6 +177,27 @@ void takeXErrors(bool keepPrevious)
         g_previousIOErrorHandler = previousIO;
 }
 
+// The screen's size changes, taken before GDK sees them. GDK answers one by asking the
+// server about every monitor again, and takes each answer as given: when the server goes
+// away in the middle, an answer is null and GDK crashes. The size is all that is needed,
+// and it comes with the event itself: Xlib's copy of the screen is brought up to date and
+// "size-changed" goes out as GDK would send it. Once the server has gone, no event goes on.
+GdkFilterReturn takeScreenChange(GdkXEvent* xevent, GdkEvent*, gpointer)
+{
+    if (g_displayLost)
+        return GDK_FILTER_REMOVE;
+    XEvent* event = static_cast<XEvent*>(xevent);
+    if (g_randrEventBase < 0 || event->type != g_randrEventBase + RRScreenChangeNotify)
+        return GDK_FILTER_CONTINUE;
+    GdkScreen* screen = g_gtk.gdk_screen_get_default();
+    const gint width = g_gtk.gdk_screen_get_width(screen);
+    const gint height = g_gtk.gdk_screen_get_height(screen);
+    g_gtk.XRRUpdateConfiguration(event);
+    if (width != g_gtk.gdk_screen_get_width(screen) || height != g_gtk.gdk_screen_get_height(screen))
+        g_gtk.g_signal_emit_by_name(screen, "size-changed");
+    return GDK_FILTER_REMOVE;
+}
+
 // GDK with a live connection to the X server: started the first time, or, after the server
 // went away, with a new connection in place of the one closed then.
 bool openDisplay()
@@ -177,6 +207,7 @@ bool openDisplay()
         if (!g_gtk.gdk_init_check(nullptr, nullptr))
             return false;
         g_gdkInitialised = true;
+        g_gtk.gdk_window_add_filter(nullptr, takeScreenChange, nullptr);   // for every display, for good
     } else if (g_displayLost) {
         GdkDisplay* fresh = g_gtk.gdk_display_open(nullptr);
         if (fresh == nullptr)
@@ -189,6 +220,9 @@ bool openDisplay()
     if (display != g_xdisplay.load()) {
         g_xdisplay = display;
         g_gtk.XSetIOErrorExitHandler(display, onXIOErrorExit, nullptr);
+        int errorBase = 0;
+        if (!g_gtk.XRRQueryExtension(display, &g_randrEventBase, &errorBase))
+            g_randrEventBase = -1;
     }
     return true;
 }
