@@ -7,11 +7,15 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.List;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
+import quorvantelix.test.Callbacks;
 import quorvantelix.test.SysLog;
 import quorvantelix.test.Tasks;
+import quorvantelix.test.Toolkit;
 
 /** What the notification suites share: the watched directories and the X screen. */
 final class NotifyRig {
@@ -54,13 +58,12 @@ final class NotifyRig {
     }
 
     /**
-     * One subscription whose display thread gets as far as its loop, then none: what stays
-     * once used (GDK's X connection, libusb's context) is open before a test counts threads
-     * or descriptors.
+     * One subscription whose display thread gets as far as its connection, then none: what
+     * stays once used (libusb's context) is open before a test counts threads or descriptors.
      */
     static void openWhatStays(quorvantelix.dm.connections.usb.NativeUSB usb, long millis) throws Exception {
         usb.subscribeUSBChangeEvents();
-        assertTrue(SysLog.await(CALLBACK_CREATED, millis), "the display thread did not reach its loop");
+        assertTrue(SysLog.await(CALLBACK_CREATED, millis), "the display thread did not connect");
         usb.unsubscribeUSBChangeEvents();
         awaitLibraryThreadsEnded();
     }
@@ -81,6 +84,52 @@ final class NotifyRig {
 
     static void resizeScreen(String display, int width, int height) throws Exception {
         run("xrandr", "-display", display, "--fb", width + "x" + height);
+    }
+
+    /** An Xvfb of its own on {@code display}, its screen 1024x768 with the output off (so it can shrink). */
+    static Process startXvfb(String display) throws Exception {
+        Process xvfb = startServer(display, new ProcessBuilder("Xvfb", display, "-noreset", "-nolock", "-nolisten", "tcp",
+                "-screen", "0", "1920x1200x24"));
+        run("xrandr", "-display", display, "--fb", "1024x768", "--output", "screen", "--off");
+        return xvfb;
+    }
+
+    /** Starts the X server that {@code server} runs on {@code display} and waits until it answers. */
+    static Process startServer(String display, ProcessBuilder server) throws Exception {
+        Process started = server.redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
+        while (new ProcessBuilder("xrandr", "-display", display).start().waitFor() != 0) {
+            assertTrue(System.nanoTime() < deadline && started.isAlive(), server.command() + " did not come up");
+            Thread.sleep(50);
+        }
+        return started;
+    }
+
+    /** GTK 3 loaded and initialised on a Java thread of its own, as an application's toolkit starts it. */
+    static void startGtk3() throws Exception {
+        ExecutorService thread = Executors.newSingleThreadExecutor();
+        try {
+            assertTrue(thread.submit(Toolkit::startGtk3).get(20, TimeUnit.SECONDS), "gtk_init_check");
+        } finally {
+            thread.shutdown();
+        }
+    }
+
+    /** Two changes of the screen's size (from the one the suites start each test with): two calls. */
+    static void twoChangesAreTwoCalls(String display) throws Exception {
+        resizeScreen(display, 1152, 864);
+        resizeScreen(display, 800, 600);
+        assertTrue(Callbacks.awaitDisplayCalls(2, 10_000));
+        assertTrue(SysLog.await(DISPLAY_DETACHED, 2, 10_000));
+        assertEquals(2, Callbacks.displayCalls().size());
+    }
+
+    /** Mode, output and size changes without end, as a monitor plugged in or a dock brings them. */
+    static Process burstOfChanges(String display) throws Exception {
+        String xrandr = "xrandr -display " + display;
+        return new ProcessBuilder("sh", "-c", "while :; do " + xrandr + " --output screen --auto; " + xrandr
+                + " --output screen --off --fb 1024x768; " + xrandr + " --fb 800x600; done")
+                .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
     }
 
     static void run(String... command) throws Exception {
