@@ -14,10 +14,10 @@
 //   Without DISPLAY it ends at once.
 #include "DisplayWatcher.h"
 
+#include "DetachedThread.h"
+
 #include <dlfcn.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/eventfd.h>
 #include <syslog.h>
 #include <time.h>
@@ -138,10 +138,7 @@ struct DisplayWatcher::State {
 namespace {
 void* startDisplayChangedEventThread(void* argument)
 {
-    auto* held = static_cast<std::shared_ptr<DisplayWatcher::State>*>(argument);
-    std::shared_ptr<DisplayWatcher::State> state = std::move(*held);
-    delete held;
-    state->run();
+    takeThreadState<DisplayWatcher::State>(argument)->run();
     return nullptr;
 }
 }
@@ -292,19 +289,7 @@ bool DisplayWatcher::start()
     sigset_t blocked;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGPIPE);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    auto* argument = new std::shared_ptr<State>(m_state);
-    pthread_t thread;
-    const bool started = pthread_create(&thread, nullptr, startDisplayChangedEventThread, argument) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started) {
-        delete argument;
-        return false;
-    }
-    pthread_setname_np(thread, "ns-display");
-    pthread_detach(thread);   // it ends on its own once stopped
-    return true;
+    return startDetachedThread(startDisplayChangedEventThread, m_state, "ns-display", blocked);
 }
 
 void DisplayWatcher::stop()

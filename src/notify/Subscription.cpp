@@ -2,6 +2,7 @@
 // what opening and closing one does.
 #include "Subscription.h"
 
+#include "DetachedThread.h"
 #include "DisplayWatcher.h"
 #include "JavaCall.h"
 #include "JniUtil.h"
@@ -42,24 +43,11 @@ sigset_t directorySignals()
 }
 
 // The thread starts with the directory's signals blocked (the notification thread takes
-// them from its signal descriptor; the display thread has no business with them) and with
-// a reference on the subscription, which it drops when it ends.
+// them from its signal descriptor) and with a reference on the subscription, which it drops
+// when it ends.
 bool startThread(void* (*function)(void*), const std::shared_ptr<Subscription>& subscription, const char* name)
 {
-    const sigset_t blocked = directorySignals();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    auto* argument = new std::shared_ptr<Subscription>(subscription);
-    pthread_t thread;
-    const bool started = pthread_create(&thread, nullptr, function, argument) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started) {
-        delete argument;
-        return false;
-    }
-    pthread_setname_np(thread, name);
-    pthread_detach(thread);   // nobody waits for them: they end on their own
-    return true;
+    return startDetachedThread(function, subscription, name, directorySignals());
 }
 
 // The directory's signal is taken by the notification thread, which keeps it blocked; this
