@@ -68,5 +68,5 @@ set(NS_SANITIZED_JUNIT LogContractTest ConnectAndReadTest OutputTest
     SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest
     DisplayChangeTest DisplayServerTest)
 if(NS_SANITIZE MATCHES "address")
-  list(APPEND NS_SANITIZED_JUNIT Gtk3PresentTest Gtk3LoadedLaterTest SwingApplicationTest SwingServerLossTest)
+  list(APPEND NS_SANITIZED_JUNIT Gtk3InProcessTest SwingApplicationTest SwingServerLossTest)
 endif()

@@ -7,15 +7,11 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.List;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
-import quorvantelix.test.Callbacks;
 import quorvantelix.test.SysLog;
 import quorvantelix.test.Tasks;
-import quorvantelix.test.Toolkit;
 
 /** What the notification suites share: the watched directories and the X screen. */
 final class NotifyRig {
@@ -103,25 +99,6 @@ final class NotifyRig {
             Thread.sleep(50);
         }
         return started;
-    }
-
-    /** GTK 3 loaded and initialised on a Java thread of its own, as an application's toolkit starts it. */
-    static void startGtk3() throws Exception {
-        ExecutorService thread = Executors.newSingleThreadExecutor();
-        try {
-            assertTrue(thread.submit(Toolkit::startGtk3).get(20, TimeUnit.SECONDS), "gtk_init_check");
-        } finally {
-            thread.shutdown();
-        }
-    }
-
-    /** Two changes of the screen's size (from the one the suites start each test with): two calls. */
-    static void twoChangesAreTwoCalls(String display) throws Exception {
-        resizeScreen(display, 1152, 864);
-        resizeScreen(display, 800, 600);
-        assertTrue(Callbacks.awaitDisplayCalls(2, 10_000));
-        assertTrue(SysLog.await(DISPLAY_DETACHED, 2, 10_000));
-        assertEquals(2, Callbacks.displayCalls().size());
     }
 
     /** Mode, output and size changes without end, as a monitor plugged in or a dock brings them. */
