@@ -111,7 +111,7 @@ class DisplayServerTest extends SubscriptionSuite {
     /** RandR's event gives the size before the rotation; Java hears of the screen as it is turned. */
     @Test
     void aTurnedScreenIsReportedWithWidthAndHeightSwapped() throws Exception {
-        ProcessBuilder xephyr = new ProcessBuilder("Xephyr", DISPLAY, "-screen", "800x600", "-nolisten", "tcp", "-noreset");
+        ProcessBuilder xephyr = NotifyRig.tool("Xephyr", DISPLAY, "-screen", "800x600", "-nolisten", "tcp", "-noreset");
         xephyr.environment().put("DISPLAY", System.getenv("NS_PARENT_DISPLAY")); // where its window shows
         Process server = NotifyRig.startServer(DISPLAY, xephyr);
         try {

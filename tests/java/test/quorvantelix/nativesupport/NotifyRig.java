@@ -84,7 +84,7 @@ final class NotifyRig {
 
     /** An Xvfb of its own on {@code display}, its screen 1024x768 with the output off (so it can shrink). */
     static Process startXvfb(String display) throws Exception {
-        Process xvfb = startServer(display, new ProcessBuilder("Xvfb", display, "-noreset", "-nolock", "-nolisten", "tcp",
+        Process xvfb = startServer(display, tool("Xvfb", display, "-noreset", "-nolock", "-nolisten", "tcp",
                 "-screen", "0", "1920x1200x24"));
         run("xrandr", "-display", display, "--fb", "1024x768", "--output", "screen", "--off");
         return xvfb;
@@ -94,7 +94,7 @@ final class NotifyRig {
     static Process startServer(String display, ProcessBuilder server) throws Exception {
         Process started = server.redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
-        while (new ProcessBuilder("xrandr", "-display", display).start().waitFor() != 0) {
+        while (tool("xrandr", "-display", display).start().waitFor() != 0) {
             assertTrue(System.nanoTime() < deadline && started.isAlive(), server.command() + " did not come up");
             Thread.sleep(50);
         }
@@ -104,16 +104,23 @@ final class NotifyRig {
     /** Mode, output and size changes without end, as a monitor plugged in or a dock brings them. */
     static Process burstOfChanges(String display) throws Exception {
         String xrandr = "xrandr -display " + display;
-        return new ProcessBuilder("sh", "-c", "while :; do " + xrandr + " --output screen --auto; " + xrandr
+        return tool("sh", "-c", "while :; do " + xrandr + " --output screen --auto; " + xrandr
                 + " --output screen --off --fb 1024x768; " + xrandr + " --fb 800x600; done")
                 .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
     }
 
     static void run(String... command) throws Exception {
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
+        Process p = tool(command).redirectErrorStream(true).start();
         String out = new String(p.getInputStream().readAllBytes());
         assertTrue(p.waitFor(20, TimeUnit.SECONDS), String.join(" ", command));
         assertEquals(0, p.exitValue(), String.join(" ", command) + ": " + out);
+    }
+
+    /** An X server or X tool: the sanitizer runtime preloaded into the suite's JVM stays out of it. */
+    static ProcessBuilder tool(String... command) {
+        ProcessBuilder tool = new ProcessBuilder(command);
+        tool.environment().remove("LD_PRELOAD");
+        return tool;
     }
 
     static List<String> linesStartingWith(List<String> lines, String... starts) {
