@@ -67,10 +67,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 if(NS_DEB_ARCH)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${NS_DEB_ARCH})
 endif()
-# Depends from the libraries it links (dpkg-shlibdeps); GTK+ 2 is only loaded when a
-# display change subscription needs it.
+# Depends from the libraries it links (dpkg-shlibdeps); XCB is only loaded when a display
+# change subscription needs it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libgtk2.0-0")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libxcb1, libxcb-randr0")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)

@@ -2,7 +2,8 @@
 // what opening and closing one does.
 #include "Subscription.h"
 
-#include "DisplayChange.h"
+#include "DetachedThread.h"
+#include "DisplayWatcher.h"
 #include "JavaCall.h"
 #include "JniUtil.h"
 
@@ -42,24 +43,11 @@ sigset_t directorySignals()
 }
 
 // The thread starts with the directory's signals blocked (the notification thread takes
-// them from its signal descriptor; the display thread has no business with them) and with
-// a reference on the subscription, which it drops when it ends.
+// them from its signal descriptor) and with a reference on the subscription, which it drops
+// when it ends.
 bool startThread(void* (*function)(void*), const std::shared_ptr<Subscription>& subscription, const char* name)
 {
-    const sigset_t blocked = directorySignals();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    auto* argument = new std::shared_ptr<Subscription>(subscription);
-    pthread_t thread;
-    const bool started = pthread_create(&thread, nullptr, function, argument) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started) {
-        delete argument;
-        return false;
-    }
-    pthread_setname_np(thread, name);
-    pthread_detach(thread);   // nobody waits for them: they end on their own
-    return true;
+    return startDetachedThread(function, subscription, name, directorySignals());
 }
 
 // The directory's signal is taken by the notification thread, which keeps it blocked; this
@@ -94,7 +82,7 @@ std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
     if (subscription->m_signals >= 0 && subscription->m_wake >= 0 &&
         startThread(&Subscription::USB_Changed_Thread, subscription, "ns-hotplug"))
         subscription->watchUdevDatabase();
-    startThread(startDisplayChangedEventThread, subscription, "ns-display");
+    subscription->startDisplayWatcher(subscription);
     subscription->m_libusb = std::make_unique<LibUsbContext>(LibUsbContext::Default);
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
     return subscription;
@@ -139,6 +127,26 @@ void Subscription::watchUdevDatabase()
         fcntl(m_USB_FileDir, F_NOTIFY, DN_CREATE | DN_DELETE | DN_MULTISHOT);
 }
 
+// The display thread calls Java through the subscription while it lives; it holds none of
+// it in between, so the subscription ends when its Java side lets go of it.
+void Subscription::startDisplayWatcher(const std::shared_ptr<Subscription>& self)
+{
+    std::weak_ptr<Subscription> weak = self;
+    m_display = std::make_unique<DisplayWatcher>([weak](long, long) {
+        if (std::shared_ptr<Subscription> subscription = weak.lock())
+            subscription->callDisplayHandler();
+    });
+    m_display->start();
+}
+
+void Subscription::callDisplayHandler()
+{
+    if (isClosed())
+        return;
+    callStaticVoid(m_pjavaVM, m_javaClass, m_displayMethod, "handleDisplayChangedEvent()", nullptr,
+                   "Native Java sendJNIDisplayReconfigurationEvent() Detached JNIEnv\n");
+}
+
 void Subscription::close()
 {
     m_closed = true;
@@ -152,27 +160,8 @@ void Subscription::close()
         ::close(m_USB_FileDir);
         m_USB_FileDir = -1;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_displayLoop != nullptr)
-            quitDisplayLoop(m_displayLoop);
-    }
+    m_display->stop();
     m_libusb.reset();
-}
-
-bool Subscription::enterDisplayLoop(GMainLoop* loop)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_closed)
-        return false;
-    m_displayLoop = loop;
-    return true;
-}
-
-void Subscription::leaveDisplayLoop()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_displayLoop = nullptr;
 }
 
 // Runs on whichever thread lets go of the subscription last: its class reference needs a

@@ -13,7 +13,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for p in libc6 libstdc++6 libusb-1.0-0; do
   echo "$depends" | grep -q "\\(^\\|, \\)$p (>= " || fail "Depends lacks $p: $depends"
 done
-[ "$(dpkg-deb -f "$deb" Suggests)" = libgtk2.0-0 ] || fail "GTK+ 2 is not suggested"
+[ "$(dpkg-deb -f "$deb" Recommends)" = "libxcb1, libxcb-randr0" ] || fail "XCB is not recommended"
 
 dpkg-deb -x "$deb" "$work/root"
 lib=usr/lib/$triplet/jni/libNativeSupport.so

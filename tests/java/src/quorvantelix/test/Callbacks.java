@@ -2,6 +2,7 @@ package quorvantelix.test;
 
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.CountDownLatch;
 import quorvantelix.dm.DeviceDiscoveryService;
 
 /**
@@ -21,6 +22,7 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
         final List<Long> calls = new ArrayList<>();
         volatile long nextDelay;
         volatile String nextFailure;
+        volatile CountDownLatch nextHold;
 
         void call() {
             synchronized (calls) {
@@ -29,10 +31,15 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
             }
             long delay = nextDelay;
             String failure = nextFailure;
+            CountDownLatch hold = nextHold;
             nextDelay = 0;
             nextFailure = null;
+            nextHold = null;
             try {
                 Thread.sleep(delay);
+                if (hold != null) {
+                    hold.await();
+                }
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
             }
@@ -63,6 +70,7 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
         void reset() {
             nextDelay = 0;
             nextFailure = null;
+            nextHold = null;
             synchronized (calls) {
                 calls.clear();
             }
@@ -108,8 +116,10 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
         hotPlug.nextDelay = millis;
     }
 
-    public static void delayNextDisplayCall(long millis) {
-        display.nextDelay = millis;
+    /** The next display call waits until the latch returned is counted down (an application that blocks). */
+    public static CountDownLatch holdNextDisplayCall() {
+        display.nextHold = new CountDownLatch(1);
+        return display.nextHold;
     }
 
     /** The next display call throws an IllegalStateException with that message. */
