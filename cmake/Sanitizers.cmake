@@ -64,4 +64,4 @@ endif()
 # instance, shared memory and hot-plug code from many Java threads, and the output,
 # control and firmware update paths with their failures.
 set(NS_SANITIZED_JUNIT LogContractTest ConnectAndReadTest OutputTest
-    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest)
+    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest CallsCutShortTest)
