@@ -63,5 +63,5 @@ endif()
 # The JUnit suites run under the sanitizers: the ones that drive the library's USB,
 # instance, shared memory and hot-plug code from many Java threads, and the output,
 # control and firmware update paths with their failures.
-set(NS_SANITIZED_JUNIT LogContractTest ConnectAndReadTest OutputTest
+set(NS_SANITIZED_JUNIT ConnectAndReadTest OutputTest
     SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest CallsCutShortTest)

@@ -48,7 +48,7 @@ class HostileCallerTest extends EmulatedUsbSuite {
     }
 
     @Test
-    void nullAndShortDataNeverReachTheDevice() {
+    void nullShortOrOddDataAndDevicesWithoutAnInEndpointAreRefused() {
         long tablet = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
         long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 3);
         long t = connectTo(UsbEmulator.path(tablet));
@@ -77,6 +77,13 @@ class HostileCallerTest extends EmulatedUsbSuite {
         assertEquals(0, usb.getNativeUsbPidDirect(null));
         String odd = "\u00e9\u0000" + UsbEmulator.path(tablet) + "\ud83d\udd8a";
         assertEquals(0x078c, usb.getNativeUsbVidDirect(odd), "the path is found among the other chars, after a U+0000");
+
+        // A device of a supported vendor with nothing to read reports from.
+        long mute = UsbEmulator.plug(1, 4, 0x078c, 0x0600, 0, 0, 0x100, new byte[0], 0, 0, 0, "", "", "", "", false);
+        assertFalse(usb.connectNativeUsb(h, UsbEmulator.path(mute)));
+        assertTrue(SysLog.drain().contains(
+                debug("NATIVESUPPORT: Interface 0 has no endpoint to read reports from.  Closing device.")));
+        assertTrue(UsbEmulator.waitForClients(mute, 0, WAIT));
     }
 
     @Test
