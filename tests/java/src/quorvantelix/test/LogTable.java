@@ -146,7 +146,7 @@ public final class LogTable {
         String text = line.substring(2);
         String priority = null;
         for (Entry entry : LINES) {
-            if (entry.matches(text)) {
+            if (text.startsWith(entry.head) && entry.matches(text)) {
                 if (entry.priority == line.charAt(0)) {
                     return null;
                 }
@@ -161,11 +161,14 @@ public final class LogTable {
 
     private static final class Entry {
         final char priority;
+        /** The words before the first place: most lines are told apart by them alone. */
+        final String head;
         final Pattern pattern;
         final List<Place> places = new ArrayList<>();
 
         Entry(char priority, String template) {
             this.priority = priority;
+            this.head = template.split("\\{", 2)[0];
             StringBuilder regex = new StringBuilder();
             Matcher place = Pattern.compile("\\{(\\w+)}").matcher(template);
             int from = 0;

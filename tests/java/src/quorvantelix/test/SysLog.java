@@ -64,6 +64,7 @@ public final class SysLog {
         }, "syslog-capture");
         reader.setDaemon(true);
         reader.start();
+        LogCheck.listening = true;
     }
 
     /** Everything received since the last drain, and forget it. */
