@@ -23,10 +23,10 @@ import java.util.regex.Pattern;
 public final class LogTable {
     private static final String PATH = "\\d{3}/\\d{3}-\\p{XDigit}{4}-\\p{XDigit}{4}-\\p{XDigit}{2}-\\p{XDigit}{2}";
     private static final Map<String, Place> PLACES = Map.ofEntries(
-            Map.entry("handle", new Place("-?\\d+", LogTable::isInt)),
-            Map.entry("pointer", new Place("-?\\d+", LogTable::isLong)),
-            Map.entry("int", new Place("-?\\d+", LogTable::isInt)),
-            Map.entry("count", new Place("\\d+", LogTable::isInt)),
+            Map.entry("handle", new Place("-?\\d+", within(Integer.MIN_VALUE, Integer.MAX_VALUE))),
+            Map.entry("pointer", new Place("-?\\d+", within(Long.MIN_VALUE, Long.MAX_VALUE))),
+            Map.entry("int", new Place("-?\\d+", within(Integer.MIN_VALUE, Integer.MAX_VALUE))),
+            Map.entry("count", new Place("\\d+", within(0, Integer.MAX_VALUE))),
             Map.entry("error", new Place("(?:LIBUSB_ERROR_(?:IO|INVALID_PARAM|ACCESS|NO_DEVICE|NOT_FOUND|BUSY|TIMEOUT"
                     + "|OVERFLOW|PIPE|INTERRUPTED|NO_MEM|NOT_SUPPORTED|OTHER))?", v -> true)),
             Map.entry("vid", new Place("[0-9a-f]{4}", v -> true)),
@@ -207,21 +207,15 @@ public final class LogTable {
         return new Entry('6', template);
     }
 
-    private static boolean isInt(String value) {
-        try {
-            Integer.parseInt(value);
-            return true;
-        } catch (NumberFormatException e) {
-            return false;
-        }
-    }
-
-    private static boolean isLong(String value) {
-        try {
-            Long.parseLong(value);
-            return true;
-        } catch (NumberFormatException e) {
-            return false;
-        }
+    /** A whole number from min to max. */
+    private static Predicate<String> within(long min, long max) {
+        return value -> {
+            try {
+                long n = Long.parseLong(value);
+                return n >= min && n <= max;
+            } catch (NumberFormatException e) {
+                return false;
+            }
+        };
     }
 }

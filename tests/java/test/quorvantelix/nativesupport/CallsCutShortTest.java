@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.*;
 import static quorvantelix.test.SysLog.debug;
 
 import java.util.List;
+import java.util.concurrent.Callable;
 import java.util.concurrent.FutureTask;
 import org.junit.jupiter.api.Test;
 import quorvantelix.emulator.UsbEmulator;
@@ -22,7 +23,7 @@ class CallsCutShortTest extends EmulatedUsbSuite {
     private static final int[] DESCRIPTOR_REQUEST = {0x81, 6, 0x2200};
 
     /** The call in a thread of its own. */
-    private static <T> FutureTask<T> started(java.util.concurrent.Callable<T> call) {
+    private static <T> FutureTask<T> started(Callable<T> call) {
         FutureTask<T> task = new FutureTask<>(call);
         new Thread(task).start();
         return task;
