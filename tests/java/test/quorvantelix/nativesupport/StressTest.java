@@ -79,8 +79,9 @@ class StressTest {
         Map<Integer, String> descriptorsBefore = descriptors();
 
         deadline = System.nanoTime() + SECONDS * 1_000_000_000L;
-        List<FutureTask<Integer>> tasks = Stream.concat(IntStream.range(0, WORKERS).mapToObj(me -> (Callable<Integer>) () -> work(me)),
-                Stream.<Callable<Integer>>of(this::plugAndUnplug, this::subscribeAndUnsubscribe)).map(FutureTask::new).toList();
+        List<Callable<Integer>> jobs = new ArrayList<>(List.of(this::plugAndUnplug, this::subscribeAndUnsubscribe));
+        IntStream.range(0, WORKERS).forEach(me -> jobs.add(() -> work(me)));
+        List<FutureTask<Integer>> tasks = jobs.stream().map(FutureTask::new).toList();
         List<Thread> threads = tasks.stream().map(Thread::new).toList();
         threads.forEach(Thread::start);
         int complete = 0;
