@@ -12,9 +12,7 @@ set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconf
 set(NS_I386 ON CACHE BOOL "" FORCE)
 
 # Some hosts cannot execute i386 programs natively; run them under qemu there.
-execute_process(COMMAND /lib/ld-linux.so.2 --version
-                RESULT_VARIABLE _i386_native OUTPUT_QUIET ERROR_QUIET)
-if(NOT _i386_native EQUAL 0)
-  find_program(NS_QEMU_I386 qemu-i386 REQUIRED)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${NS_QEMU_I386}")
+include(${CMAKE_CURRENT_LIST_DIR}/I386Emulator.cmake)
+if(NS_I386_EMULATOR)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${NS_I386_EMULATOR}")
 endif()

@@ -103,11 +103,7 @@ void Device::runControl(Urb urb)
 
     if (auto fault = m_faults.takeForRequest(setup)) {
         record(failedOrHung(rec, *fault));
-        urb.status = fault->status;
-        if (fault->action == Fault::Action::Hang)
-            hold(std::move(urb));
-        else
-            complete(std::move(urb));
+        settle(std::move(urb), *fault);
         return;
     }
     const ControlAnswer answer = answerControl(m_model, setup, rec.data);
@@ -132,11 +128,7 @@ void Device::runOut(Urb urb)
     rec.data = urb.submission.outBytes;
     if (auto fault = m_faults.takeForEndpoint(urb.submission.endpoint)) {
         record(failedOrHung(rec, *fault));
-        urb.status = fault->status;
-        if (fault->action == Fault::Action::Hang)
-            hold(std::move(urb));
-        else
-            complete(std::move(urb));
+        settle(std::move(urb), *fault);
         return;
     }
     record(rec);
@@ -147,11 +139,7 @@ void Device::runOut(Urb urb)
 void Device::runIn(Urb urb)
 {
     if (auto fault = m_faults.takeForEndpoint(urb.submission.endpoint)) {
-        urb.status = fault->status;
-        if (fault->action == Fault::Action::Hang)
-            hold(std::move(urb));  // never fed: only a discard ends it
-        else
-            complete(std::move(urb));
+        settle(std::move(urb), *fault);  // a hung one is never fed: only a discard ends it
         return;
     }
     if (m_input.empty()) {
@@ -183,6 +171,23 @@ void Device::hold(Urb urb)
     urb.hung = true;
     m_pending.push_back(std::move(urb));
     changed();
+}
+
+// The URB of a fault: failed at once, or held back until a discard, or in flight as the
+// device leaves the bus.
+void Device::settle(Urb urb, const Fault& fault)
+{
+    urb.status = fault.status;
+    if (fault.action == Fault::Action::Fail) {
+        complete(std::move(urb));
+        return;
+    }
+    hold(std::move(urb));
+    if (fault.action == Fault::Action::Unplug) {
+        leaveBusLocked();
+        if (m_leaving)
+            m_leaving();
+    }
 }
 
 void Device::record(Record record)
@@ -264,6 +269,17 @@ int Device::controlNow(ClientId client, const SetupPacket& setup, const Bytes& o
 void Device::unplug()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    leaveBusLocked();
+}
+
+void Device::onLeaving(std::function<void()> leaving)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_leaving = std::move(leaving);
+}
+
+void Device::leaveBusLocked()
+{
     if (!m_plugged)
         return;
     m_plugged = false;

@@ -82,6 +82,9 @@ public:
 
     // Test side.
     void unplug();
+    // What else the device's leaving takes, when an Unplug fault makes it leave on the
+    // ioctl thread (which must not wait for it): called there, with the device's lock held.
+    void onLeaving(std::function<void()> leaving);
     void feedInput(Bytes report);
     void addFault(const Fault& fault);
     void clearFaults();
@@ -109,6 +112,8 @@ private:
     void completeIn(Urb& urb, const Bytes& report);
     void complete(Urb urb);
     void hold(Urb urb);
+    void settle(Urb urb, const Fault& fault);
+    void leaveBusLocked();
     void record(Record record);
     void changed();
     DeviceStatus statusLocked() const;
@@ -128,6 +133,7 @@ private:
     FaultList m_faults;
     std::vector<Record> m_records;
     std::size_t m_discards = 0;
+    std::function<void()> m_leaving;
 };
 
 }  // namespace nsemu

@@ -100,6 +100,16 @@ DeviceId Emulator::plugLocked(const DeviceDescription& model)
 
     const DeviceId id = m_nextId++;
     m_devices[id] = Entry{device, sysPath, node, true};
+    // An Unplug fault takes the device off the bus on the ioctl thread; the rest of the
+    // unplug (uevent, sysfs, node) follows from a thread of its own.
+    device->onLeaving([this, id] {
+        std::thread([this, id] {
+            try {
+                unplug(id);
+            } catch (const std::exception&) {
+            }
+        }).detach();
+    });
     if (auto reenumerating = std::dynamic_pointer_cast<ReenumeratingResponder>(model.responder))
         reenumerating->bindReattach([this, id](const DeviceDescription& next) { scheduleReattach(id, next); });
     return id;
@@ -269,6 +279,16 @@ void Emulator::hangEndpoint(DeviceId id, std::uint8_t endpoint, int times)
 void Emulator::rejectEndpoint(DeviceId id, std::uint8_t endpoint, int error, int times)
 {
     device(id)->addFault(endpointFault(endpoint, Fault::Action::Reject, error, times));
+}
+
+void Emulator::unplugOnRequest(DeviceId id, const RequestMatch& match)
+{
+    device(id)->addFault(requestFault(match, Fault::Action::Unplug, -ESHUTDOWN, 1));
+}
+
+void Emulator::unplugOnEndpoint(DeviceId id, std::uint8_t endpoint)
+{
+    device(id)->addFault(endpointFault(endpoint, Fault::Action::Unplug, -ESHUTDOWN, 1));
 }
 
 void Emulator::clearFaults(DeviceId id)

@@ -80,6 +80,10 @@ public:
     void hangEndpoint(DeviceId id, std::uint8_t endpoint, int times = kAlways);
     // The next submissions on the endpoint are refused with errno (e.g. ENOMEM).
     void rejectEndpoint(DeviceId id, std::uint8_t endpoint, int error, int times = 1);
+    // The device in use leaves the bus the moment the next matching request, or transfer on
+    // the endpoint, reaches it: that one ends as shut down, as every URB in flight does.
+    void unplugOnRequest(DeviceId id, const RequestMatch& match);
+    void unplugOnEndpoint(DeviceId id, std::uint8_t endpoint);
     void clearFaults(DeviceId id);
 
     std::vector<Record> records(DeviceId id);

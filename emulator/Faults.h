@@ -23,8 +23,9 @@ struct RequestMatch {
 
 struct Fault {
     // Fail: the URB completes with `status`; Hang: it is never answered; Reject: its
-    // submission fails with the errno `status` (as usbfs refuses one when out of memory).
-    enum class Action { Fail, Hang, Reject };
+    // submission fails with the errno `status` (as usbfs refuses one when out of memory);
+    // Unplug: the device leaves the bus with the URB in flight (it ends with `status`).
+    enum class Action { Fail, Hang, Reject, Unplug };
     enum class Target { Request, Endpoint };
 
     Target target = Target::Request;

@@ -74,6 +74,18 @@ JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_rejectEndpoint(JNI
     guarded(env, 0, [&] { Emulator::instance().rejectEndpoint(device, endpointOf(endpoint), error, times); return 0; });
 }
 
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_unplugOnRequest(JNIEnv* env, jclass, jlong device,
+                                                                         jint type, jint request, jint value)
+{
+    guarded(env, 0, [&] { Emulator::instance().unplugOnRequest(device, match(type, request, value)); return 0; });
+}
+
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_unplugOnEndpoint(JNIEnv* env, jclass, jlong device,
+                                                                          jint endpoint)
+{
+    guarded(env, 0, [&] { Emulator::instance().unplugOnEndpoint(device, endpointOf(endpoint)); return 0; });
+}
+
 JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_clearFaults(JNIEnv* env, jclass, jlong device)
 {
     guarded(env, 0, [&] { Emulator::instance().clearFaults(device); return 0; });

@@ -134,6 +134,12 @@ bool USBDevice::openDevice(const std::string& devicePath)
     }
 
     get_Device_Info(handle);
+    // A device unplugged meanwhile is not handed out: every request on it now fails so.
+    if (libusb_kernel_driver_active(handle, 0) == LIBUSB_ERROR_NO_DEVICE) {
+        syslog(LOG_DEBUG, "NATIVESUPPORT: The device was unplugged while it was opened.  Closing device.");
+        closeHandle(handle);
+        return false;
+    }
 
     if (dfuMode) {
         std::unique_lock<std::mutex> info(m_infoMutex);

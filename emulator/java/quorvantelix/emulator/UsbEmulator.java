@@ -106,6 +106,15 @@ public final class UsbEmulator {
     /** The next submissions on endpoint are refused with errno (e.g. ENOMEM): the host's submit fails. */
     public static native void rejectEndpoint(long device, int endpoint, int errno, int times);
 
+    /**
+     * The device in use leaves the bus the moment the next matching control request reaches
+     * it: that request ends as shut down (-ESHUTDOWN), as every transfer in flight does.
+     */
+    public static native void unplugOnRequest(long device, int bmRequestType, int bRequest, int wValue);
+
+    /** The device leaves the bus the moment the next transfer on endpoint reaches it. */
+    public static native void unplugOnEndpoint(long device, int endpoint);
+
     public static native void clearFaults(long device);
 
     /** For 0x08ca/0x172f tablets: the GET_REPORT value after the 3-byte command. */

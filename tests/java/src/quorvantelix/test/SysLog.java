@@ -25,7 +25,8 @@ import java.util.Map;
  * alone). syslog(3) turns to a stream connection when /dev/log is a stream socket; each line
  * then ends with a zero byte. A thread of its own takes the lines as they come, so that a
  * logging thread never waits for a full socket. Lines read "P text", P being their priority
- * digit (6 info, 7 debug).
+ * digit (6 info, 7 debug). Every line is held against the log table as it comes (LogTable);
+ * what is wrong with one waits for {@link #takeProblems()}.
  */
 public final class SysLog {
     private static final Path SOCKET = Paths.get("/dev/log");
@@ -33,6 +34,7 @@ public final class SysLog {
     private static final Selector selector;
     private static final Map<SocketChannel, ByteArrayOutputStream> clients = new LinkedHashMap<>();
     private static final List<String> lines = new ArrayList<>();
+    private static final List<String> problems = new ArrayList<>();
 
     private SysLog() {
     }
@@ -62,6 +64,7 @@ public final class SysLog {
         }, "syslog-capture");
         reader.setDaemon(true);
         reader.start();
+        LogCheck.listening = true;
     }
 
     /** Everything received since the last drain, and forget it. */
@@ -99,6 +102,14 @@ public final class SysLog {
         return true;
     }
 
+    /** The lines taken so far that the log table does not have, or has with another priority; and forget them. */
+    public static synchronized List<String> takeProblems() {
+        receive();
+        List<String> taken = new ArrayList<>(problems);
+        problems.clear();
+        return taken;
+    }
+
     public static String debug(String text) {
         return "7 " + text;
     }
@@ -125,7 +136,7 @@ public final class SysLog {
                         if (buffer.get(i) != 0) {
                             client.getValue().write(buffer.get(i));
                         } else {
-                            lines.add(parse(client.getValue().toString(StandardCharsets.UTF_8)));
+                            take(client.getValue().toString(StandardCharsets.UTF_8));
                             client.getValue().reset();
                             SysLog.class.notifyAll();
                         }
@@ -141,10 +152,15 @@ public final class SysLog {
         }
     }
 
-    /** "&lt;PRI&gt;Mmm dd hh:mm:ss ident[pid]: message" as "P message". */
-    private static String parse(String datagram) {
+    /** Keeps "&lt;PRI&gt;Mmm dd hh:mm:ss ident[pid]: message" as "P message", and checks it. */
+    private static void take(String datagram) {
         int priority = Integer.parseInt(datagram.substring(1, datagram.indexOf('>'))) & 7;
         int body = datagram.indexOf(": ", datagram.indexOf('>') + 16);
-        return priority + " " + (body < 0 ? "" : datagram.substring(body + 2));
+        String line = priority + " " + (body < 0 ? "" : datagram.substring(body + 2));
+        lines.add(line);
+        String problem = LogTable.problemWith(line);
+        if (problem != null) {
+            problems.add(problem);
+        }
     }
 }

@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.*;
 
 import java.util.Arrays;
 import java.util.HexFormat;
+import java.util.List;
 import java.util.Random;
 import org.junit.jupiter.api.Test;
 import quorvantelix.emulator.UsbEmulator;
@@ -52,12 +53,37 @@ class OutputTest extends EmulatedUsbSuite {
             assertTrue(usb.writeFirmwareCommand(h, command(64, 100 + i)));
             assertEquals("OUT " + endpoints[i] + " " + lowBytes(command(64, 100 + i), length), lastRecord(devices[i]));
         }
-        // A short array is sent with zeros for the missing chars.
-        long tablet = UsbEmulator.plugTablet(0x172f, 0x0031, 1, 6);
+    }
+
+    /**
+     * The copies out of Java arrays, for every shape of array (empty, shorter than, as long as
+     * and longer than the report, all with high bytes): a report goes out whole, with zeros for
+     * the chars the array lacks; a firmware block goes out as long as the length given.
+     */
+    @Test
+    void everyShapeOfArrayGoesOutAsTheLowBytesOfItsChars() throws Exception {
+        long tablet = UsbEmulator.plugTablet(0x172f, 0x0031, 1, 2);
+        long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 3);
         long h = connectTo(UsbEmulator.path(tablet));
-        char[] shortCommand = {0x1ff, 0x02, 0x303};
-        assertTrue(usb.writeCommand(h, shortCommand));
-        assertEquals("OUT 01 " + lowBytes(shortCommand, 64), lastRecord(tablet));
+        long d = connectTo(UsbEmulator.path(dfu));
+        UsbEmulator.setDfuPollTimeouts(dfu, 0, 0);
+        for (char[] c : List.of(new char[0], command(3, 1), command(64, 2), command(100, 3))) {
+            String report = lowBytes(c, 64);
+            assertTrue(usb.writeCommand(h, c));
+            assertEquals("OUT 01 " + report, lastRecord(tablet));
+            assertTrue(usb.writeFirmwareCommand(h, c));
+            assertEquals("OUT 01 " + report, lastRecord(tablet));
+            assertTrue(usb.writeToControlTransfer(h, c));
+            assertEquals("CTRL 21 09 0200 0000 0040 " + report, lastRecord(tablet));
+            for (int length : new int[] {c.length, c.length / 2}) {
+                if (length > 0) {
+                    assertTrue(usb.dfuDownload(d, 1, c, length));
+                    assertEquals(String.format("CTRL 21 01 0001 0000 %04x %s", length, lowBytes(c, length)), lastRecord(dfu));
+                    assertEquals(UsbEmulator.DFU_DNLOAD_IDLE, pollStatus(d)[4]);
+                    assertTrue(usb.dfuAbort(d));
+                }
+            }
+        }
     }
 
     @Test
@@ -87,12 +113,9 @@ class OutputTest extends EmulatedUsbSuite {
     }
 
     @Test
-    void outputReportsOnTheControlPipeArrivePaddedAndAFailureLeavesTheDeviceUsable() {
+    void aFailedOutputReportOnTheControlPipeLeavesTheDeviceUsable() {
         long device = UsbEmulator.plugTablet(0x172f, 0x0031, 1, 2);
         long h = connectTo(UsbEmulator.path(device));
-        char[] shortReport = {0x1ff, 0x02, 0x303};
-        assertTrue(usb.writeToControlTransfer(h, shortReport));
-        assertEquals("CTRL 21 09 0200 0000 0040 " + lowBytes(shortReport, 64), lastRecord(device));
         UsbEmulator.stallRequest(device, 0x21, 0x09, 0x0200, 1);
         assertFalse(usb.writeToControlTransfer(h, command(64, 10)));
         UsbEmulator.hangRequest(device, 0x21, 0x09, 0x0200, 1);

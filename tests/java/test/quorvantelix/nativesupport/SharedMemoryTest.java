@@ -4,6 +4,7 @@ import static java.nio.charset.StandardCharsets.US_ASCII;
 import static org.junit.jupiter.api.Assertions.*;
 
 import java.nio.ByteBuffer;
+import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.*;
 import java.util.concurrent.*;
@@ -12,38 +13,61 @@ import java.util.function.IntConsumer;
 import java.util.regex.*;
 import java.util.stream.IntStream;
 import org.junit.jupiter.api.*;
+import org.junit.jupiter.api.condition.EnabledIfSystemProperty;
 import quorvantelix.dm.deviceapi.SharedMemoryNativeInterface;
 import quorvantelix.test.ShmPeer;
 import quorvantelix.test.SysLog;
 
-/** Segments shared by key between Java, through the library's direct byte buffers, and a second JVM. */
+/**
+ * Segments shared by key between Java, through the library's direct byte buffers, and a second
+ * JVM: one of this ABI, and one of the other ABI with the other build's library.
+ */
 class SharedMemoryTest {
     // 64 keys of this process's own (process ids stay below 2^22), so that parallel runs do not meet.
     private static final int KEY_BASE = 0x4000_0000 + (int) ProcessHandle.current().pid() * 64;
-    private static Process peer;
+    private static Peer peer;
     private final SharedMemoryNativeInterface shm = new SharedMemoryNativeInterface();
+
+    /** A JVM holding a segment through the library, driven by ShmPeer's commands. */
+    private static final class Peer {
+        final Process process;
+
+        /** Emulated, the JVM needs its interpreter and cannot run the JDK's spawn helper. */
+        Peer(String java, String emulator, String libraryPath) throws Exception {
+            List<String> command = new ArrayList<>(emulator.isEmpty() ? List.of(java)
+                    : List.of(emulator, java, "-Xint", "-Djdk.lang.Process.launchMechanism=FORK"));
+            command.addAll(List.of("-Djava.library.path=" + libraryPath, "-cp",
+                    Path.of(ShmPeer.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString(),
+                    ShmPeer.class.getName(), Integer.toString(KEY_BASE)));
+            process = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+        }
+
+        /** Sends one command and returns the answer. */
+        synchronized String ask(String command) throws Exception {
+            process.outputWriter(US_ASCII).append(command).append('\n').flush();
+            return Objects.requireNonNull(process.inputReader(US_ASCII).readLine(), "the peer ended at: " + command);
+        }
+
+        /** Ends it (it removes the suite's segments as it ends) and checks how. */
+        void end() throws Exception {
+            process.outputWriter(US_ASCII).close();
+            int status = process.waitFor();
+            assertTrue(ShmPeer.removeSegments(KEY_BASE)); // in case it could not
+            assertEquals(0, status, "the peer's exit status");
+        }
+    }
 
     @BeforeAll
     static void startPeer() throws Exception {
         SysLog.drain(); // the capture in place before the library logs
         assertTrue(ShmPeer.removeSegments(KEY_BASE)); // an earlier process's with this process id
-        // Emulated, the JVM needs its interpreter and cannot run the JDK's spawn helper.
-        String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
-        String emulator = System.getProperty("ns.emulator", "");
-        List<String> command = new ArrayList<>(emulator.isEmpty() ? List.of(java)
-                : List.of(emulator, java, "-Xint", "-Djdk.lang.Process.launchMechanism=FORK"));
-        command.addAll(List.of("-Djava.library.path=" + System.getProperty("java.library.path"), "-cp",
-                Path.of(ShmPeer.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString(),
-                ShmPeer.class.getName(), Integer.toString(KEY_BASE)));
-        peer = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+        peer = new Peer(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
+                System.getProperty("ns.emulator", ""), System.getProperty("java.library.path"));
     }
 
     @AfterAll
     static void stopPeer() throws Exception {
-        peer.outputWriter(US_ASCII).close(); // the peer removes the suite's segments as it ends
-        int status = peer.waitFor();
-        assertTrue(ShmPeer.removeSegments(KEY_BASE)); // in case it could not
-        assertEquals(0, status, "the peer's exit status");
+        peer.end();
     }
 
     @Test
@@ -57,24 +81,46 @@ class SharedMemoryTest {
         ByteBuffer again = retrieve(first);
         ByteBuffer b = retrieve(second);
         assertNotSame(a, again);
-        peer("attach " + key + " 256");
+        peer.ask("attach " + key + " 256");
         // Two attachments of Java's: two mappings, at two addresses, of the same memory.
         assertEquals("666 256 3", segment(key));
         a.put(247, "from java".getBytes(US_ASCII));
-        assertEquals("from java", peer("get 247 9"), "written up to the buffer's last byte");
-        peer("put 0 from the peer");
+        assertEquals("from java", peer.ask("get 247 9"), "written up to the buffer's last byte");
+        peer.ask("put 0 from the peer");
         assertEquals(List.of("from the peer", "from java"), List.of(text(again, 0, 13), text(b, 247, 9)));
 
         assertTrue(shm.releaseSharedMemory(first));
         assertEquals("666 256 2", segment(key), "detached");
         assertEquals("from the peer", text(retrieve(second), 0, 13), "the other handle lives on");
         assertTrue(shm.releaseSharedMemory(second));
-        assertEquals("true", peer("release"));
+        assertEquals("true", peer.ask("release"));
         assertEquals("666 256 0", segment(key), "the segment stays");
         long smaller = connect(key, 16);
         assertEquals(16, retrieve(smaller).capacity(), "the size asked for, not the segment's");
         assertEquals("from the peer", text(retrieve(smaller), 0, 13), "the data stays");
         assertTrue(shm.releaseSharedMemory(smaller));
+    }
+
+    /** A 32-bit and a 64-bit process lay the segment out alike: every byte is where the other looks. */
+    @Test
+    @EnabledIfSystemProperty(named = "ns.otherAbiJava", matches = ".+")
+    void aJvmOfTheOtherAbiSeesTheSameBytes() throws Exception {
+        String library = System.getProperty("ns.otherAbiLibraryPath");
+        assertTrue(Files.exists(Path.of(library, "libNativeSupport.so")), "no library of the other ABI in " + library
+                + ": build that tree too (the test command builds both)");
+        int key = KEY_BASE + 3;
+        long h = connect(key, 4096);
+        ByteBuffer mine = retrieve(h);
+        mine.put(0, "first bytes".getBytes(US_ASCII)).put(4096 - 10, "last bytes".getBytes(US_ASCII));
+        Peer other = new Peer(System.getProperty("ns.otherAbiJava"), System.getProperty("ns.otherAbiEmulator"), library);
+        other.ask("attach " + key + " 4096"); // a peer left by a failure ends with this JVM
+        assertEquals("first bytes", other.ask("get 0 11"));
+        assertEquals("last bytes", other.ask("get 4086 10"));
+        other.ask("put 2048 from the other ABI");
+        assertEquals("from the other ABI", text(mine, 2048, 18));
+        assertEquals("true", other.ask("release"));
+        other.end();
+        assertTrue(shm.releaseSharedMemory(h));
     }
 
     @Test
@@ -163,12 +209,6 @@ class SharedMemoryTest {
 
     private static String text(ByteBuffer buffer, int offset, int length) {
         return US_ASCII.decode(buffer.slice(offset, length)).toString();
-    }
-
-    /** Sends one command to the peer and returns its answer. */
-    private static synchronized String peer(String command) throws Exception {
-        peer.outputWriter(US_ASCII).append(command).append('\n').flush();
-        return Objects.requireNonNull(peer.inputReader(US_ASCII).readLine(), "the peer ended at: " + command);
     }
 
     /** The segment of the key as the kernel has it: "mode size attachments"; null when there is none. */

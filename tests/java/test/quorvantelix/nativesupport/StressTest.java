@@ -19,22 +19,28 @@ import quorvantelix.test.*;
  * Many Java threads at once drive the library for -Dns.stressSeconds (60 by default): four workers
  * discover, create, connect, read, write, send control and DFU requests to and destroy instances,
  * call the library with other workers', destroyed and made-up handles and borrow shared memory;
- * one thread unplugs and plugs the emulated devices, one subscribes and unsubscribes. Every
- * connection feeds its tablet numbered reports and reads them back: none may be lost, repeated or
- * reordered while the tablet stays plugged. Afterwards the process holds the threads, descriptors
- * and shared memory attachments it held before, and no emulated device is open.
+ * one thread unplugs and plugs the emulated devices, one subscribes and unsubscribes. Each worker
+ * has a tablet of its own, and they share a DFU device: a connection to its own tablet that
+ * stays plugged throughout must succeed, and it feeds its tablet numbered reports and reads them
+ * back: none may be lost, repeated or reordered. Every subscription hears of a change made while
+ * it lasts. Afterwards the process holds the threads, descriptors and shared memory attachments it
+ * held before, and no emulated device is open.
  */
 class StressTest {
     private static final long SECONDS = Long.getLong("ns.stressSeconds", 60);
     /** Longest wait for the emulator or for a thread; far beyond any healthy pause. */
     private static final long PATIENCE_MS = 60_000;
     private static final int REPORTS = 24;
+    private static final int WORKERS = 4;
+    private static final int DFU_SLOT = WORKERS;
+    /** umockdev's preload library ends the process after about 50 connections to the log, one per subscription. */
+    private static final int MOST_SUBSCRIPTIONS = 30;
     private static final int SHM_KEY = 0x5e570000 + (int) (ProcessHandle.current().pid() & 0xFFF) * 8;
 
     private final NativeUSB usb = new NativeUSB();
     private final SharedMemoryNativeInterface shm = new SharedMemoryNativeInterface();
-    /** The device in each slot: three tablets, then a DFU device. */
-    private final AtomicLongArray slots = new AtomicLongArray(4);
+    /** The device in each slot: each worker's tablet, then the DFU device. */
+    private final AtomicLongArray slots = new AtomicLongArray(WORKERS + 1);
     private final Queue<Long> pluggedEver = new ConcurrentLinkedQueue<>();
     /**
      * Instances created lately, most destroyed since. A destroyed instance's address may be handed
@@ -73,8 +79,9 @@ class StressTest {
         Map<Integer, String> descriptorsBefore = descriptors();
 
         deadline = System.nanoTime() + SECONDS * 1_000_000_000L;
-        List<FutureTask<Integer>> tasks = Stream.<Callable<Integer>>of(this::work, this::work, this::work, this::work,
-                this::plugAndUnplug, this::subscribeAndUnsubscribe).map(FutureTask::new).toList();
+        List<Callable<Integer>> jobs = new ArrayList<>(List.of(this::plugAndUnplug, this::subscribeAndUnsubscribe));
+        IntStream.range(0, WORKERS).forEach(me -> jobs.add(() -> work(me)));
+        List<FutureTask<Integer>> tasks = jobs.stream().map(FutureTask::new).toList();
         List<Thread> threads = tasks.stream().map(Thread::new).toList();
         threads.forEach(Thread::start);
         int complete = 0;
@@ -95,15 +102,16 @@ class StressTest {
     }
 
     /**
-     * Round after round: a connection to a random slot's device, calls with another worker's or a
-     * destroyed handle and with a made-up one, a discovery, and a borrowed segment of shared
-     * memory. Returns how many of its connections kept their tablet plugged throughout.
+     * Round after round: a connection to the worker's tablet or to the DFU device, calls with
+     * another worker's or a destroyed handle and with a made-up one, a discovery, and a borrowed
+     * segment of shared memory. Returns how many of its connections kept their tablet plugged
+     * throughout.
      */
-    private int work() {
+    private int work(int me) {
         ThreadLocalRandom random = ThreadLocalRandom.current();
         int complete = 0;
         for (int n = 0; n < 5_000 && System.nanoTime() < deadline; n++) { // the bound keeps the log finite
-            complete += session(random.nextInt(slots.length()), random);
+            complete += session(random.nextBoolean() ? me : DFU_SLOT, random);
             long other = recent.get(random.nextInt(recent.length()));
             calls.get(random.nextInt(2)).forEach(call -> call.accept(other));
             long madeUp = random.nextBoolean() ? random.nextLong() : random.nextInt(-1, 1);
@@ -123,8 +131,9 @@ class StressTest {
     }
 
     /**
-     * A new instance, connected to the device in the slot (0-2 a tablet, 3 the DFU device) unless
-     * it is being unplugged or another instance has it; 1 if it got all its reports.
+     * A new instance, connected to the device in the slot: the worker's tablet, unless it is
+     * unplugged meanwhile, or the DFU device, unless another worker has it; 1 if it got all its
+     * reports.
      */
     private int session(int slot, ThreadLocalRandom random) {
         long device = slots.get(slot);
@@ -132,9 +141,12 @@ class StressTest {
         recent.set(random.nextInt(recent.length()), h);
         assertNull(usb.readNativeUsbState(h), "an unconnected instance has no reports");
         int complete = 0;
+        boolean tablet = slot != DFU_SLOT;
         if (usb.connectNativeUsb(h, UsbEmulator.path(device))) {
-            complete = slot < 3 ? checkNumberedReports(device, h) : 0;
-            calls.get(slot < 3 ? 0 : 1).forEach(call -> call.accept(h));
+            complete = tablet ? checkNumberedReports(device, h) : 0;
+            calls.get(tablet ? 0 : 1).forEach(call -> call.accept(h));
+        } else if (tablet) {
+            assertFalse(UsbEmulator.isPlugged(device), "a tablet that stayed plugged refused: " + UsbEmulator.path(device));
         }
         usb.destroyNativeUsbInstance(h);
         return complete;
@@ -179,8 +191,8 @@ class StressTest {
 
     /** Each slot has addresses of its own; its last device is gone before it gets the next. */
     private void plug(int slot, int n) {
-        long device = slot == 3 ? UsbEmulator.plugModel("dfu-vornique", 4, 100 + n % 30)
-                : UsbEmulator.plugTablet(slot == 1 ? 0x0483 : 0x078c, slot == 1 ? 0x5710 : 0x0600 + slot, 4, 10 + slot * 30 + n % 30);
+        long device = slot == DFU_SLOT ? UsbEmulator.plugModel("dfu-vornique", 4, 110 + n % 15)
+                : UsbEmulator.plugTablet(slot % 2 == 0 ? 0x078c : 0x5543, 0x0600 + slot, 4, 10 + slot * 25 + n % 25);
         pluggedEver.add(device);
         slots.set(slot, device);
     }
@@ -200,12 +212,12 @@ class StressTest {
     }
 
     private int subscribeAndUnsubscribe() throws Exception {
-        for (int n = 0; System.nanoTime() < deadline; n++) {
+        for (int n = 0; n < MOST_SUBSCRIPTIONS && System.nanoTime() < deadline; n++) {
             int seen = Callbacks.hotPlugCalls().size();
             usb.subscribeUSBChangeEvents();
             NotifyRig.touch(NotifyRig.OLD_UDEV_DB, "stress-" + n);
             NotifyRig.remove(NotifyRig.OLD_UDEV_DB, "stress-" + n);
-            Callbacks.awaitHotPlugCalls(seen + 1, 4000);
+            assertTrue(Callbacks.awaitHotPlugCalls(seen + 1, PATIENCE_MS), "subscription " + n + " heard of no change");
             usb.unsubscribeUSBChangeEvents();
         }
         return 0;
