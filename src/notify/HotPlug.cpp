@@ -28,21 +28,28 @@ constexpr auto kQuietInterval = std::chrono::seconds(3);
 
 // The udev database: where udev before version 174 kept it, else where it keeps it now.
 const char* const kUdevDatabases[] = {"/dev/.udev/db", "/run/udev/data"};
-// A watched directory that goes; a parent in which a directory appears.
-constexpr uint32_t kGone = IN_DELETE_SELF | IN_MOVE_SELF;
-constexpr uint32_t kAppears = IN_CREATE | IN_MOVED_TO | kGone;
+// A parent from which the watched directory may go (the directory's own IN_DELETE_SELF
+// waits for the last descriptor of it, the watch's own); a parent in which one may appear.
+constexpr uint32_t kGone = IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr uint32_t kAppears = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr int kArmAttempts = 100;
 
 // The directory's signal is taken by the notification thread, which keeps it blocked; this
 // handler is there only so that a stray one delivered elsewhere never ends the process.
 void USB_Changed_Callback(int, siginfo_t*, void*) {}
 
+std::string parentOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // The nearest directory of `path` and its parents that exists ("/" at the latest).
 std::string nearestExisting(std::string path)
 {
     struct stat st;
     while (path.size() > 1 && stat(path.c_str(), &st) != 0)
-        path.erase(path.find_last_of('/') == 0 ? 1 : path.find_last_of('/'));
+        path = parentOf(path);
     return path;
 }
 
@@ -142,16 +149,18 @@ void Subscription::watchUdevDatabase()
 }
 
 // Directory notification for created and deleted entries of the first database directory
-// that opens, signalled with SIGRTMIN to this thread only; and a watch for that directory
+// that opens, signalled with SIGRTMIN to this thread only; and a watch of its parent for it
 // going away. False when none opened.
 bool Subscription::armWatch()
 {
-    for (const char* database : kUdevDatabases) {
+    for (int i = 0; i < 2; ++i) {
+        const char* database = kUdevDatabases[i];
         const int fd = ::open(database, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             continue;
+        const std::string parent = parentOf(database);
         const int gone = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (gone < 0 || inotify_add_watch(gone, database, kGone | IN_ONLYDIR) < 0 || !sameFile(fd, database)) {
+        if (gone < 0 || inotify_add_watch(gone, parent.c_str(), kGone | IN_ONLYDIR) < 0 || !sameFile(fd, database)) {
             // Gone again or replaced meanwhile: look again.
             if (gone >= 0)
                 ::close(gone);
@@ -161,6 +170,7 @@ bool Subscription::armWatch()
         closeWatch();
         m_USB_FileDir = fd;
         m_appear = gone;
+        m_database = i;
         struct sigaction action = {};
         action.sa_sigaction = USB_Changed_Callback;
         action.sa_flags = SA_SIGINFO;
@@ -224,20 +234,21 @@ void Subscription::takeSignals()
     }
 }
 
-// The watched directory went, or a directory appeared where one may come: watch again.
+// A directory came or went beside the watched directory, or where one may come: watch
+// again, unless the watched directory is still the one there.
 void Subscription::takeAppearances()
 {
     alignas(inotify_event) char events[4096];
-    bool again = false;
+    bool directories = false;
     ssize_t length;
     while ((length = read(m_appear, events, sizeof events)) > 0) {
         for (ssize_t at = 0; at < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-            again = again || (event->mask & (kGone | IN_ISDIR | IN_IGNORED)) != 0;
+            directories = directories || (event->mask & (IN_ISDIR | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0;
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    if (again)
+    if (directories && (m_USB_FileDir < 0 || !sameFile(m_USB_FileDir, kUdevDatabases[m_database])))
         watchUdevDatabase();
 }
 

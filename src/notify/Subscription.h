@@ -74,6 +74,7 @@ private:
     // its parents) to appear or go, the changes since the last Java call, and when that
     // call ended (or the subscription began) on the monotonic clock.
     int m_USB_FileDir = -1;
+    int m_database = 0;                    // which database directory m_USB_FileDir is
     int m_appear = -1;
     int m_USB_Signal = 0;
     std::chrono::steady_clock::time_point m_time_t;
