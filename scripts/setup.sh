@@ -4,13 +4,16 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
+# g++-12-multilib builds the 32-bit trees; its metapackage g++-multilib would conflict with
+# Debian's i386 cross toolchain (crossbuild-essential-i386), which builds the i386 package.
 AMD64_PKGS=(
-  build-essential cmake pkg-config g++-multilib clang file binutils dpkg-dev
+  build-essential cmake pkg-config g++-12-multilib clang file binutils dpkg-dev
   libusb-1.0-0-dev libgtk2.0-dev libgtest-dev googletest libumockdev-dev umockdev
   openjdk-17-jdk-headless junit5
   xvfb xauth xfonts-base x11-xserver-utils qemu-user libgtk-3-0
   libclang-rt-14-dev
   libhidapi-dev gnuplot-nox linux-perf git
+  debhelper lintian crossbuild-essential-i386 udev acl
 )
 I386_PKGS=(
   libc6-dev:i386 libusb-1.0-0-dev:i386 libgtk2.0-dev:i386 libumockdev0:i386
