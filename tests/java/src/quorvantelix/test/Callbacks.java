@@ -2,6 +2,8 @@ package quorvantelix.test;
 
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
 import quorvantelix.dm.DeviceDiscoveryService;
 
 /**
@@ -19,8 +21,10 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     /** The calls of one callback, and what the next one does. */
     private static final class Kind {
         final List<Long> calls = new ArrayList<>();
+        int ended;
         volatile long nextDelay;
         volatile String nextFailure;
+        volatile CountDownLatch nextHold;
 
         void call() {
             synchronized (calls) {
@@ -29,12 +33,20 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
             }
             long delay = nextDelay;
             String failure = nextFailure;
+            CountDownLatch hold = nextHold;
             nextDelay = 0;
             nextFailure = null;
+            nextHold = null;
             try {
                 Thread.sleep(delay);
+                if (hold != null) {
+                    hold.await(60, TimeUnit.SECONDS);
+                }
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
+            }
+            synchronized (calls) {
+                ended++;
             }
             if (failure != null) {
                 throw new IllegalStateException(failure);
@@ -63,8 +75,10 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
         void reset() {
             nextDelay = 0;
             nextFailure = null;
+            nextHold = null;
             synchronized (calls) {
                 calls.clear();
+                ended = 0;
             }
         }
     }
@@ -106,6 +120,20 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     /** The next call takes that long (a slow application). */
     public static void delayNextHotPlugCall(long millis) {
         hotPlug.nextDelay = millis;
+    }
+
+    /** The next call waits until the latch given back is counted down (a minute at most). */
+    public static CountDownLatch holdNextHotPlugCall() {
+        CountDownLatch hold = new CountDownLatch(1);
+        hotPlug.nextHold = hold;
+        return hold;
+    }
+
+    /** How many calls have returned (or are about to throw). */
+    public static int hotPlugCallsEnded() {
+        synchronized (hotPlug.calls) {
+            return hotPlug.ended;
+        }
     }
 
     public static void delayNextDisplayCall(long millis) {

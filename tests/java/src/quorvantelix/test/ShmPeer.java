@@ -52,6 +52,27 @@ public final class ShmPeer {
         }
     }
 
+    /** Starts a peer of this JVM's ABI and library path for the 64 keys from firstKey on. */
+    public static Process start(int firstKey) throws Exception {
+        // Emulated, the JVM needs its interpreter and cannot run the JDK's spawn helper.
+        String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
+        String emulator = System.getProperty("ns.emulator", "");
+        List<String> command = new ArrayList<>(emulator.isEmpty() ? List.of(java)
+                : List.of(emulator, java, "-Xint", "-Djdk.lang.Process.launchMechanism=FORK"));
+        command.addAll(List.of("-Djava.library.path=" + System.getProperty("java.library.path"), "-cp",
+                Path.of(ShmPeer.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString(),
+                ShmPeer.class.getName(), Integer.toString(firstKey)));
+        return new ProcessBuilder(command).redirectError(Redirect.INHERIT).start();
+    }
+
+    /** Sends one command to a peer and returns its answer. */
+    public static String send(Process peer, String command) throws IOException {
+        synchronized (peer) {
+            peer.outputWriter(US_ASCII).append(command).append('\n').flush();
+            return Objects.requireNonNull(peer.inputReader(US_ASCII).readLine(), "the peer ended at: " + command);
+        }
+    }
+
     /** The segments of the 64 keys from firstKey on, by key: "mode size attachments" (mode in octal). */
     public static Map<Integer, String> segments(int firstKey) throws Exception {
         return segments(firstKey, 64);

@@ -27,15 +27,7 @@ class SharedMemoryTest {
     static void startPeer() throws Exception {
         SysLog.drain(); // the capture in place before the library logs
         assertTrue(ShmPeer.removeSegments(KEY_BASE)); // an earlier process's with this process id
-        // Emulated, the JVM needs its interpreter and cannot run the JDK's spawn helper.
-        String java = Path.of(System.getProperty("java.home"), "bin", "java").toString();
-        String emulator = System.getProperty("ns.emulator", "");
-        List<String> command = new ArrayList<>(emulator.isEmpty() ? List.of(java)
-                : List.of(emulator, java, "-Xint", "-Djdk.lang.Process.launchMechanism=FORK"));
-        command.addAll(List.of("-Djava.library.path=" + System.getProperty("java.library.path"), "-cp",
-                Path.of(ShmPeer.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString(),
-                ShmPeer.class.getName(), Integer.toString(KEY_BASE)));
-        peer = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+        peer = ShmPeer.start(KEY_BASE);
     }
 
     @AfterAll
@@ -166,9 +158,8 @@ class SharedMemoryTest {
     }
 
     /** Sends one command to the peer and returns its answer. */
-    private static synchronized String peer(String command) throws Exception {
-        peer.outputWriter(US_ASCII).append(command).append('\n').flush();
-        return Objects.requireNonNull(peer.inputReader(US_ASCII).readLine(), "the peer ended at: " + command);
+    private static String peer(String command) throws Exception {
+        return ShmPeer.send(peer, command);
     }
 
     /** The segment of the key as the kernel has it: "mode size attachments"; null when there is none. */
