@@ -8,6 +8,9 @@
 
 #include <atomic>
 
+// The library is built with hidden symbols by default; these must interpose libc's.
+#define INTERPOSE __attribute__((visibility("default")))
+
 namespace {
 std::atomic<long long> g_offset{0};
 
@@ -21,7 +24,7 @@ int realClockGettime(clockid_t clock, timespec* now)
 
 extern "C" {
 
-int clock_gettime(clockid_t clock, timespec* now)
+INTERPOSE int clock_gettime(clockid_t clock, timespec* now)
 {
     const int result = realClockGettime(clock, now);
     if (result == 0 && (clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE))
@@ -29,7 +32,7 @@ int clock_gettime(clockid_t clock, timespec* now)
     return result;
 }
 
-time_t time(time_t* seconds)
+INTERPOSE time_t time(time_t* seconds)
 {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
@@ -38,7 +41,7 @@ time_t time(time_t* seconds)
     return now.tv_sec;
 }
 
-int gettimeofday(struct timeval* now, void*)
+INTERPOSE int gettimeofday(struct timeval* now, void*)
 {
     timespec ts;
     const int result = clock_gettime(CLOCK_REALTIME, &ts);
