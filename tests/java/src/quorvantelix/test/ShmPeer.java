@@ -62,7 +62,12 @@ public final class ShmPeer {
         command.addAll(List.of("-Djava.library.path=" + System.getProperty("java.library.path"), "-cp",
                 Path.of(ShmPeer.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString(),
                 ShmPeer.class.getName(), Integer.toString(firstKey)));
-        return new ProcessBuilder(command).redirectError(Redirect.INHERIT).start();
+        ProcessBuilder peer = new ProcessBuilder(command).redirectError(Redirect.INHERIT);
+        // A plain process: without the USB emulator's testbed, whatever this JVM runs with.
+        peer.environment().remove("UMOCKDEV_DIR");
+        peer.environment().computeIfPresent("LD_PRELOAD", (name, value) -> String.join(":",
+                Arrays.stream(value.split(":")).filter(lib -> !lib.contains("umockdev")).toArray(String[]::new)));
+        return peer.start();
     }
 
     /** Sends one command to a peer and returns its answer. */

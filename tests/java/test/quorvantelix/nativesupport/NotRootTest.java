@@ -43,14 +43,10 @@ class NotRootTest {
         SysLog.drain(); // the capture's socket in place
         seat = UsbEmulator.plugModel("tablet-dfu", 1, 3);
         locked = UsbEmulator.plugModel("tablet-08ca", 1, 9);
-        String root = UsbEmulator.rootDir(), seatNode = root + "/dev/bus/usb/001/003";
-        String lockedNode = root + "/dev/bus/usb/001/009";
-        NotifyRig.run("chown", "-R", USER + ":" + USER, root); // the user's emulator plugs devices too
-        NotifyRig.run("chown", "0:0", seatNode, lockedNode);
-        NotifyRig.run("chmod", "0664", seatNode);
-        NotifyRig.run("setfacl", "-m", "u:" + USER + ":rw", seatNode);
-        NotifyRig.run("chmod", "0600", lockedNode);
-        NotifyRig.run("chmod", "0666", "/dev/log");
+        // The emulator's files become the user's (its emulator plugs devices too), but for the two nodes.
+        NotifyRig.run("sh", "-ec", "chown -R $0:$0 \"$1\"; cd \"$1/dev/bus/usb/001\"; chown 0:0 003 009; "
+                + "chmod 0664 003; setfacl -m u:$0:rw 003; chmod 0600 009; chmod 0666 /dev/log",
+                Integer.toString(USER), UsbEmulator.rootDir());
         Files.createDirectories(UDEV_DATA);
         // udev: makes the entry it is given, or removes it when it is there.
         udev = new ProcessBuilder("sh", "-c", "while read e; do if [ -e \"$e\" ]; then rm \"$e\"; else : > \"$e\"; fi; "
