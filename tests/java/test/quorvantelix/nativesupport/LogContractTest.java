@@ -126,7 +126,9 @@ class LogContractTest extends EmulatedUsbSuite {
             row("connect a device that another instance holds", () -> {
                 open(plug(UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2)));
                 assertFalse(usb.connectNativeUsb(create(), path));
-            }, concat(connected("078c", D + "Unable to claim interface. Closing device."), CLOSE, CLOSE_OPEN())),
+            }, concat(connected("078c", D + "Unable to claim interface. Closing device.", I + "The tablet at "
+                + "/dev/bus/usb/001/002 is held by another program.  Close the other program that uses it (another copy "
+                + "of the application, or a tablet driver), then connect again."), CLOSE, CLOSE_OPEN())),
             row("connect a device in firmware update mode that is not ours", () ->
                 assertFalse(usb.connectNativeUsb(create(), UsbEmulator.path(plug(UsbEmulator.plugModel("dfu", 1, 2))))),
                 concat(connected("0483", D + " get_Device_Info() Retrieving Report descriptor Failed..."), CLOSE,
