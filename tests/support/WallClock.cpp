@@ -1,9 +1,8 @@
-// Preloaded into a suite's JVM: the wall clock (CLOCK_REALTIME, time(), gettimeofday())
+// Preloaded into a suite's JVM: the wall clock (CLOCK_REALTIME and time())
 // runs with an offset that the suite steps through quorvantelix.test.WallClock, as a time
 // server that corrects the clock steps it. The monotonic clock is left alone.
 #include <dlfcn.h>
 #include <jni.h>
-#include <sys/time.h>
 #include <time.h>
 
 #include <atomic>
@@ -39,17 +38,6 @@ INTERPOSE time_t time(time_t* seconds)
     if (seconds != nullptr)
         *seconds = now.tv_sec;
     return now.tv_sec;
-}
-
-INTERPOSE int gettimeofday(struct timeval* now, void*)
-{
-    timespec ts;
-    const int result = clock_gettime(CLOCK_REALTIME, &ts);
-    if (now != nullptr) {
-        now->tv_sec = ts.tv_sec;
-        now->tv_usec = ts.tv_nsec / 1000;
-    }
-    return result;
 }
 
 JNIEXPORT void JNICALL Java_quorvantelix_test_WallClock_step(JNIEnv*, jclass, jlong seconds)

@@ -19,18 +19,18 @@ class UdevRuleTest {
     @Test
     void theSeatGetsTheTabletsAndTheirFirmwareUpdateModeAndNothingElse() throws Exception {
         Path rules = Files.createDirectories(Paths.get("/run/udev/rules.d")); // this suite's own /run
-        Files.copy(Paths.get(System.getProperty("ns.udevRule")), rules.resolve("60-libnativesupport-jni.rules"));
+        Path rule = Paths.get(System.getProperty("ns.udevRule"));
+        Files.copy(rule, rules.resolve(rule.getFileName()));
+        // The tablets and their firmware update modes (0x0483 with the product's marker); then the
+        // chip maker's 0x0483 devices without it, a supported vendor's camera, another vendor's device.
         Map<String, Boolean> seat = new LinkedHashMap<>();
-        for (String tablet : new String[] {"tablet-078c", "tablet-08ca", "tablet-5543", "tablet-172f", "tablet-dfu"}) {
-            seat.put(tablet, true);
+        for (String model : "tablet-078c tablet-08ca tablet-5543 tablet-172f tablet-dfu dfu-vornique dfu-vornique-5750 dfu-5543"
+                .split(" ")) {
+            seat.put(model, true);
         }
-        seat.put("dfu-vornique", true); // 0x0483 with the product's marker, in firmware update mode
-        seat.put("dfu-vornique-5750", true);
-        seat.put("dfu-5543", true); // a supported vendor's tablet in firmware update mode
-        seat.put("tablet-0483", false); // 0x0483 without the marker: the chip maker's
-        seat.put("dfu", false);
-        seat.put("camera-08ca", false); // a supported vendor's device that is no tablet
-        seat.put("unsupported", false);
+        for (String model : "tablet-0483 dfu camera-08ca unsupported".split(" ")) {
+            seat.put(model, false);
+        }
 
         UsbEmulator.start();
         StringBuilder wrong = new StringBuilder();
