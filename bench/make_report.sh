@@ -73,6 +73,9 @@ row() {   # row <label> <suffix> [suffix of the peers]: one figure for every rea
   goal "poll with 10,000 live instances at most 1.5 times the poll with 1" "a <= 1.5" registry.poll_10000_over_1
   goal "idle subscription: no wake-up (no quiet interval ends), under 1 ms of CPU in the window" "a == 0 && b < 1" \
        idle_subscription.wakeups idle_subscription.cpu_ms
+  goal "idle subscription with an X server: the display thread connected (it reports a change after the window), no wake-up of it, under 1 ms of its CPU" \
+       "a == 1 && b == 0 && c < 1" idle_subscription.display_reports idle_subscription.display_wakeups \
+       idle_subscription.display_cpu_ms
   echo
   echo "Where a goal is not met, \"What the profiles showed\" below says why, from this run's"
   echo "profiles and figures, and what was changed."
@@ -183,11 +186,13 @@ row() {   # row <label> <suffix> [suffix of the peers]: one figure for every rea
   echo "The library's threads of a USB change subscription over a 10 s window with nothing"
   echo "changing, opened once the subscription has settled (its first second apart); before:"
   echo "commit $before_commit, whose notification thread polled every 500 microseconds."
-  echo "Medians over the rounds."
+  echo "An X server runs on the display: \`display_*\` are the display thread's own figures, and"
+  echo "\`display_reports\` is 1 when it passed on a change of the screen's size made after the"
+  echo "window. Medians over the rounds."
   echo
   echo "| figure | before | library |"
   echo "|---|---|---|"
-  for f in library_threads start_cpu_ms start_wakeups cpu_ms wakeups; do
+  for f in library_threads start_cpu_ms start_wakeups cpu_ms wakeups display_cpu_ms display_wakeups display_reports; do
     cells "\`$f\`" "before.idle_subscription.$f" "idle_subscription.$f"
   done
   echo

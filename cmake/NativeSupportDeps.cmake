@@ -1,7 +1,9 @@
 # Third-party pieces the library and its tests build against.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
-pkg_check_modules(GTK2 REQUIRED IMPORTED_TARGET gtk+-2.0)
+# XCB's headers only (Debian libxcb1-dev, libxcb-randr0-dev): the libraries are loaded at
+# run time, and the headers are the same for both ABIs.
+find_path(NS_XCB_INCLUDE xcb/randr.h REQUIRED)
 find_package(Threads REQUIRED)
 
 # JNI headers come from the installed JDK; nothing of AWT or libjvm is linked, since the

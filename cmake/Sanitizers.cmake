@@ -61,7 +61,12 @@ if(NS_SANITIZE MATCHES "thread")
 endif()
 
 # The JUnit suites run under the sanitizers: the ones that drive the library's USB,
-# instance, shared memory and hot-plug code from many Java threads, and the output,
-# control and firmware update paths with their failures.
+# instance, shared memory and hot-plug code from many Java threads, the output, control and
+# firmware update paths with their failures, and the display thread. ThreadSanitizer cannot
+# see GLib's futex locks: the suites with GTK or a Swing window run under AddressSanitizer only.
 set(NS_SANITIZED_JUNIT LogContractTest ConnectAndReadTest OutputTest
-    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest)
+    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest
+    DisplayChangeTest DisplayServerTest)
+if(NS_SANITIZE MATCHES "address")
+  list(APPEND NS_SANITIZED_JUNIT Gtk3InProcessTest SwingApplicationTest SwingServerLossTest)
+endif()

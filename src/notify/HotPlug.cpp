@@ -4,6 +4,7 @@
 // the quiet interval after the last call ends, the directory (or one of its parents) comes
 // or goes, or the subscription closes: an idle subscription costs nothing. Every interval
 // is measured on the monotonic clock, which a step of the wall clock leaves alone.
+#include "DetachedThread.h"
 #include "JavaCall.h"
 #include "Subscription.h"
 
@@ -85,10 +86,7 @@ bool hasEntries(int directory)
 
 void* Subscription::USB_Changed_Thread(void* argument)
 {
-    auto* held = static_cast<std::shared_ptr<Subscription>*>(argument);
-    std::shared_ptr<Subscription> subscription = std::move(*held);
-    delete held;
-    subscription->notificationLoop();
+    takeThreadState<Subscription>(argument)->notificationLoop();
     return nullptr;
 }
 

@@ -2,11 +2,11 @@
 // what opening and closing one does.
 #include "Subscription.h"
 
-#include "DisplayChange.h"
+#include "DetachedThread.h"
+#include "DisplayWatcher.h"
 #include "JavaCall.h"
 #include "JniUtil.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -38,31 +38,6 @@ sigset_t directorySignals()
     return set;
 }
 
-// The thread starts with the directory's signals blocked (the notification thread takes
-// them from its signal descriptor; the display thread has no business with them) and with
-// a reference on the subscription, which it drops when it ends. Without `joinable` nobody
-// waits for it: it ends on its own.
-bool startThread(void* (*function)(void*), const std::shared_ptr<Subscription>& subscription, const char* name,
-                 pthread_t* joinable = nullptr)
-{
-    const sigset_t blocked = directorySignals();
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    auto* argument = new std::shared_ptr<Subscription>(subscription);
-    pthread_t thread;
-    const bool started = pthread_create(&thread, nullptr, function, argument) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (!started) {
-        delete argument;
-        return false;
-    }
-    pthread_setname_np(thread, name);
-    if (joinable != nullptr)
-        *joinable = thread;
-    else
-        pthread_detach(thread);
-    return true;
-}
 }
 
 std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
@@ -82,7 +57,7 @@ std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
            reinterpret_cast<long>(subscription->m_javaMethod));
 
     startNotificationThread(subscription);
-    startThread(startDisplayChangedEventThread, subscription, "ns-display");
+    subscription->startDisplayWatcher(subscription);
     subscription->m_libusb = std::make_unique<LibUsbContext>(LibUsbContext::Default);
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
     return subscription;
@@ -116,13 +91,34 @@ void Subscription::startNotificationThread(const std::shared_ptr<Subscription>& 
     std::unique_lock<std::mutex> lock(s.m_mutex);
     s.m_notifying = Notifying::Starting;
     if (s.m_signals < 0 || s.m_wake < 0 ||
-        !startThread(&Subscription::USB_Changed_Thread, subscription, "ns-hotplug", &s.m_notificationThread)) {
+        !startJoinableThread(&Subscription::USB_Changed_Thread, subscription, "ns-hotplug", signals,
+                             &s.m_notificationThread)) {
         s.m_notifying = Notifying::NotStarted;
         syslog(LOG_INFO, "NATIVESUPPORT: USB hot-plug notification could not be started (%m).  USB devices "
                          "that come or go are not reported.");
         return;
     }
     s.m_changed.wait(lock, [&s] { return s.m_notifying != Notifying::Starting; });
+}
+
+// The display thread calls Java through the subscription while it lives; it holds none of
+// it in between, so the subscription ends when its Java side lets go of it.
+void Subscription::startDisplayWatcher(const std::shared_ptr<Subscription>& self)
+{
+    std::weak_ptr<Subscription> weak = self;
+    m_display = std::make_unique<DisplayWatcher>([weak](long, long) {
+        if (std::shared_ptr<Subscription> subscription = weak.lock())
+            subscription->callDisplayHandler();
+    });
+    m_display->start();
+}
+
+void Subscription::callDisplayHandler()
+{
+    if (isClosed())
+        return;
+    callStaticVoid(m_pjavaVM, m_javaClass, m_displayMethod, "handleDisplayChangedEvent()", nullptr,
+                   "Native Java sendJNIDisplayReconfigurationEvent() Detached JNIEnv\n");
 }
 
 void Subscription::close()
@@ -141,27 +137,8 @@ void Subscription::close()
         pthread_detach(m_notificationThread);
     else if (notifying != Notifying::NotStarted)
         pthread_join(m_notificationThread, nullptr);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_displayLoop != nullptr)
-            quitDisplayLoop(m_displayLoop);
-    }
+    m_display->stop();
     m_libusb.reset();
-}
-
-bool Subscription::enterDisplayLoop(GMainLoop* loop)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_closed)
-        return false;
-    m_displayLoop = loop;
-    return true;
-}
-
-void Subscription::leaveDisplayLoop()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_displayLoop = nullptr;
 }
 
 // Runs on whichever thread lets go of the subscription last: its class reference needs a

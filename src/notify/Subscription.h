@@ -1,8 +1,9 @@
 #pragma once
 // One subscription to USB and display change events: what subscribeUSBChangeEvents opens
-// and unsubscribeUSBChangeEvents closes, and everything its two threads work with. Each
-// subscription's threads touch only their own subscription, so a thread of an earlier one
-// that is still inside a slow Java call cannot disturb a later one.
+// and unsubscribeUSBChangeEvents closes, and everything its notification thread works
+// with; it owns the display watcher, whose thread knows only the callback handed to it.
+// Each subscription's threads touch only their own subscription, so a thread of an earlier
+// one that is still inside a slow Java call cannot disturb a later one.
 #include "LibUsbScope.h"
 
 #include <jni.h>
@@ -14,9 +15,9 @@
 #include <mutex>
 #include <pthread.h>
 
-typedef struct _GMainLoop GMainLoop;
-
 namespace nativesupport {
+
+class DisplayWatcher;
 
 class Subscription {
 public:
@@ -30,25 +31,18 @@ public:
     Subscription& operator=(const Subscription&) = delete;
 
     // Ends it: no Java call begins from here on, the threads end (the notification thread
-    // before this returns, unless it is busy with a Java call, then right after that call),
-    // the watch and libusb's context close.
+    // before this returns, unless it is busy with a Java call, then right after that call;
+    // the display thread at once, or right after its call), the watch and libusb's context
+    // close.
     void close();
     bool isClosed() const { return m_closed.load(); }
-
-    JavaVM* vm() const { return m_pjavaVM; }
-
-    // The display thread's side (DisplayChange.cpp).
-    jclass javaClass() const { return m_javaClass; }
-    jmethodID displayMethod() const { return m_displayMethod; }
-    // The loop the display thread runs, while it runs. False when the subscription was
-    // closed before the loop could start.
-    bool enterDisplayLoop(GMainLoop* loop);
-    void leaveDisplayLoop();
 
 private:
     Subscription() = default;
     void lookUpCallbacks(JNIEnv* env);
     static void startNotificationThread(const std::shared_ptr<Subscription>& subscription);
+    void startDisplayWatcher(const std::shared_ptr<Subscription>& self);
+    void callDisplayHandler();
 
     // The notification thread (HotPlug.cpp).
     static void* USB_Changed_Thread(void* subscription);
@@ -80,13 +74,13 @@ private:
     std::chrono::steady_clock::time_point m_time_t;
     std::atomic<bool> m_closed{false};     // written under m_mutex
     std::unique_ptr<LibUsbContext> m_libusb;
+    std::unique_ptr<DisplayWatcher> m_display;
 
     std::mutex m_mutex;                    // guards what follows
     std::condition_variable m_changed;
     pthread_t m_notificationThread{};
     enum class Notifying { NotStarted, Starting, Watching, InJava, Ended };
     Notifying m_notifying = Notifying::NotStarted;
-    GMainLoop* m_displayLoop = nullptr;
 };
 
 } // namespace nativesupport

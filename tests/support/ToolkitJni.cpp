@@ -1,10 +1,13 @@
-// quorvantelix.test.Toolkit: a stand-in for the application's own toolkit on the X server
-// (as AWT is): its own connection, and its own X error handler, installed before the
-// library's display thread starts.
+// quorvantelix.test.Toolkit: stand-ins for what an application brings into the JVM beside the
+// library: its own toolkit's X connection with its own X error handler (as AWT has), GTK 3
+// started on a Java thread (as Swing's GTK look and the file chooser start it), and its
+// environment.
 #include <X11/Xlib.h>
+#include <dlfcn.h>
 #include <jni.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace {
 Display* g_display = nullptr;
@@ -35,6 +38,26 @@ JNIEXPORT jint JNICALL Java_quorvantelix_test_Toolkit_provokeBadWindow(JNIEnv*, 
     XMapWindow(g_display, 0x1fffffff);
     XSync(g_display, False);
     return g_errors.load();
+}
+
+// GTK 3 loaded and initialised on the calling thread; false when it could not be.
+JNIEXPORT jboolean JNICALL Java_quorvantelix_test_Toolkit_startGtk3(JNIEnv*, jclass)
+{
+    void* gtk = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_GLOBAL);
+    auto init = gtk != nullptr ? reinterpret_cast<int (*)(int*, char***)>(dlsym(gtk, "gtk_init_check")) : nullptr;
+    return init != nullptr && init(nullptr, nullptr) ? JNI_TRUE : JNI_FALSE;
+}
+
+// Sets DISPLAY in the process's environment, or removes it (null).
+JNIEXPORT void JNICALL Java_quorvantelix_test_Toolkit_setDisplay(JNIEnv* env, jclass, jstring display)
+{
+    if (display == nullptr) {
+        unsetenv("DISPLAY");
+        return;
+    }
+    const char* chars = env->GetStringUTFChars(display, nullptr);
+    setenv("DISPLAY", chars, 1);
+    env->ReleaseStringUTFChars(display, chars);
 }
 
 } // extern "C"

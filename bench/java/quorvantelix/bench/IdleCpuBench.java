@@ -1,6 +1,13 @@
 package quorvantelix.bench;
 
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Paths;
 import java.util.Set;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
+import java.util.stream.Collectors;
+import quorvantelix.dm.DeviceDiscoveryService;
 import quorvantelix.dm.connections.usb.NativeUSB;
 
 /**
@@ -32,7 +39,7 @@ final class IdleCpuBench {
             }
             ThreadUsage start = ThreadUsage.now();
             Set<Long> library = start.newSince(beforeOpen);
-            long[] used = window(start, library);
+            long[] used = window(start).since(start, library);
             BenchRig.figure("idle_devices.count", tablets.devices.length, "devices", 0);
             BenchRig.figure("idle_devices.library_threads", library.size(), "threads", 0);
             BenchRig.figure("idle_devices.cpu_ms", used[0] / 1e6, "ms", 3);
@@ -49,9 +56,23 @@ final class IdleCpuBench {
      * build). The window opens once the subscription has settled: its first second (the
      * threads starting, the display connection being made) is printed apart, as
      * {@code prefix}.start_*. Nothing changes on the bus meanwhile, so no quiet interval
-     * ends: every wake-up in the window is one too many.
+     * ends: every wake-up in the window is one too many. The display thread's share is
+     * printed apart ({@code prefix}.display_*), and after the window the screen's size is
+     * changed once (xrandr on $DISPLAY): {@code prefix}.display_reports is 1 when the display
+     * thread passed that change on, so when it was connected to the X server all along.
      */
-    boolean idleSubscription(String prefix) throws InterruptedException {
+    boolean idleSubscription(String prefix) throws Exception {
+        CountDownLatch displayChanged = new CountDownLatch(1);
+        DeviceDiscoveryService.setListener(new DeviceDiscoveryService.Listener() {
+            @Override
+            public void usbDevicesChanged() {
+            }
+
+            @Override
+            public void displayChanged() {
+                displayChanged.countDown();
+            }
+        });
         ThreadUsage before = ThreadUsage.now();
         usb.subscribeUSBChangeEvents();
         try {
@@ -59,21 +80,45 @@ final class IdleCpuBench {
             ThreadUsage start = ThreadUsage.now();
             Set<Long> library = start.newSince(before);
             long[] starting = start.since(before, library);
-            long[] used = window(start, library);
+            ThreadUsage end = window(start);
+            long[] used = end.since(start, library);
             BenchRig.figure(prefix + ".library_threads", library.size(), "threads", 0);
             BenchRig.figure(prefix + ".start_cpu_ms", starting[0] / 1e6, "ms", 3);
             BenchRig.figure(prefix + ".start_wakeups", starting[1], "switches", 0);
             BenchRig.figure(prefix + ".cpu_ms", used[0] / 1e6, "ms", 3);
             BenchRig.figure(prefix + ".wakeups", used[1], "switches", 0);
+            Set<Long> display = library.stream().filter(id -> "ns-display".equals(threadName(id))).collect(Collectors.toSet());
+            if (!display.isEmpty()) {
+                long[] displayUsed = end.since(start, display);
+                BenchRig.figure(prefix + ".display_cpu_ms", displayUsed[0] / 1e6, "ms", 3);
+                BenchRig.figure(prefix + ".display_wakeups", displayUsed[1], "switches", 0);
+            }
+            BenchRig.figure(prefix + ".display_reports", changeScreenSize("1600x1000")
+                    && displayChanged.await(5, TimeUnit.SECONDS) ? 1 : 0, "calls", 0);
+            changeScreenSize("1920x1200");
             return true;
         } finally {
             usb.unsubscribeUSBChangeEvents();
         }
     }
 
-    private long[] window(ThreadUsage start, Set<Long> threads) throws InterruptedException {
+    private ThreadUsage window(ThreadUsage start) throws InterruptedException {
         BenchRig.figure("idle.window_s", windowSeconds, "s", 0);
         Thread.sleep(windowSeconds * 1000);
-        return ThreadUsage.now().since(start, threads);
+        return ThreadUsage.now();
+    }
+
+    private static String threadName(long id) {
+        try {
+            return Files.readString(Paths.get("/proc/self/task/" + id + "/comm")).trim();
+        } catch (IOException ended) {
+            return "";
+        }
+    }
+
+    /** The X screen's size set with xrandr; false without a display or when xrandr fails. */
+    private static boolean changeScreenSize(String size) throws Exception {
+        String display = System.getenv("DISPLAY");
+        return display != null && new ProcessBuilder("xrandr", "-display", display, "--fb", size).inheritIO().start().waitFor() == 0;
     }
 }

@@ -3,7 +3,6 @@ package quorvantelix.test;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.CountDownLatch;
-import java.util.concurrent.TimeUnit;
 import quorvantelix.dm.DeviceDiscoveryService;
 
 /**
@@ -40,7 +39,7 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
             try {
                 Thread.sleep(delay);
                 if (hold != null) {
-                    hold.await(60, TimeUnit.SECONDS);
+                    hold.await();
                 }
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
@@ -122,11 +121,10 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
         hotPlug.nextDelay = millis;
     }
 
-    /** The next call waits until the latch given back is counted down (a minute at most). */
+    /** The next call waits until the latch returned is counted down (an application that blocks). */
     public static CountDownLatch holdNextHotPlugCall() {
-        CountDownLatch hold = new CountDownLatch(1);
-        hotPlug.nextHold = hold;
-        return hold;
+        hotPlug.nextHold = new CountDownLatch(1);
+        return hotPlug.nextHold;
     }
 
     /** How many calls have returned (or are about to throw). */
@@ -136,8 +134,10 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
         }
     }
 
-    public static void delayNextDisplayCall(long millis) {
-        display.nextDelay = millis;
+    /** The next display call waits until the latch returned is counted down (an application that blocks). */
+    public static CountDownLatch holdNextDisplayCall() {
+        display.nextHold = new CountDownLatch(1);
+        return display.nextHold;
     }
 
     /** The next display call throws an IllegalStateException with that message. */

@@ -1,6 +1,6 @@
 package quorvantelix.test;
 
-/** A stand-in for the application's toolkit on the X server: its own connection and X error handler. */
+/** Stand-ins for what an application brings into the JVM beside the library (tests/support/ToolkitJni.cpp). */
 public final class Toolkit {
     static {
         System.loadLibrary("NativeSupportToolkit");
@@ -9,9 +9,15 @@ public final class Toolkit {
     private Toolkit() {
     }
 
-    /** Opens the toolkit's connection to $DISPLAY and installs its error handler. */
+    /** Opens the toolkit's connection to $DISPLAY and installs its X error handler. */
     public static native boolean open();
 
     /** Sends a request about a window that does not exist; the errors the toolkit's handler has seen. */
     public static native int provokeBadWindow();
+
+    /** Loads GTK 3 and initialises it on the calling thread (gtk_init_check); false when it could not. */
+    public static native boolean startGtk3();
+
+    /** Sets DISPLAY in the process's environment; null removes it. */
+    public static native void setDisplay(String display);
 }

@@ -54,13 +54,12 @@ final class NotifyRig {
     }
 
     /**
-     * One subscription whose display thread gets as far as its loop, then none: what stays
-     * once used (GDK's X connection, libusb's context) is open before a test counts threads
-     * or descriptors.
+     * One subscription whose display thread gets as far as its connection, then none: what
+     * stays once used (libusb's context) is open before a test counts threads or descriptors.
      */
     static void openWhatStays(quorvantelix.dm.connections.usb.NativeUSB usb, long millis) throws Exception {
         usb.subscribeUSBChangeEvents();
-        assertTrue(SysLog.await(CALLBACK_CREATED, millis), "the display thread did not reach its loop");
+        assertTrue(SysLog.await(CALLBACK_CREATED, millis), "the display thread did not connect");
         usb.unsubscribeUSBChangeEvents();
         awaitLibraryThreadsEnded();
     }
@@ -74,11 +73,45 @@ final class NotifyRig {
         run("xrandr", "-display", display, "--fb", width + "x" + height);
     }
 
+    /** An Xvfb of its own on {@code display}, its screen 1024x768 with the output off (so it can shrink). */
+    static Process startXvfb(String display) throws Exception {
+        Process xvfb = startServer(display, tool("Xvfb", display, "-noreset", "-nolock", "-nolisten", "tcp",
+                "-screen", "0", "1920x1200x24"));
+        run("xrandr", "-display", display, "--fb", "1024x768", "--output", "screen", "--off");
+        return xvfb;
+    }
+
+    /** Starts the X server that {@code server} runs on {@code display} and waits until it answers. */
+    static Process startServer(String display, ProcessBuilder server) throws Exception {
+        Process started = server.redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
+        while (tool("xrandr", "-display", display).start().waitFor() != 0) {
+            assertTrue(System.nanoTime() < deadline && started.isAlive(), server.command() + " did not come up");
+            Thread.sleep(50);
+        }
+        return started;
+    }
+
+    /** Mode, output and size changes without end, as a monitor plugged in or a dock brings them. */
+    static Process burstOfChanges(String display) throws Exception {
+        String xrandr = "xrandr -display " + display;
+        return tool("sh", "-c", "while :; do " + xrandr + " --output screen --auto; " + xrandr
+                + " --output screen --off --fb 1024x768; " + xrandr + " --fb 800x600; done")
+                .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+    }
+
     static void run(String... command) throws Exception {
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
+        Process p = tool(command).redirectErrorStream(true).start();
         String out = new String(p.getInputStream().readAllBytes());
         assertTrue(p.waitFor(20, TimeUnit.SECONDS), String.join(" ", command));
         assertEquals(0, p.exitValue(), String.join(" ", command) + ": " + out);
+    }
+
+    /** An X server or X tool: the sanitizer runtime preloaded into the suite's JVM stays out of it. */
+    static ProcessBuilder tool(String... command) {
+        ProcessBuilder tool = new ProcessBuilder(command);
+        tool.environment().remove("LD_PRELOAD");
+        return tool;
     }
 
     static List<String> linesStartingWith(List<String> lines, String... starts) {
