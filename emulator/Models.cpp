@@ -66,6 +66,24 @@ const std::vector<std::pair<std::string, Factory>>& catalogue()
              s.idProduct = 0x5750;
              return s;
          }},
+        {"dfu-5543",   // a UC-Logic tablet in firmware update mode, without the marker
+         [](int b, int a) {
+             DeviceDescription s = dfu(false, b, a);
+             s.idVendor = 0x5543;
+             s.manufacturer = "UC-Logic";
+             return s;
+         }},
+        {"camera-08ca",   // a supported vendor's device that is no tablet (video class)
+         [](int b, int a) {
+             DeviceDescription s = unsupported(b, a);
+             s.idVendor = 0x08ca;
+             s.idProduct = 0x2018;
+             s.manufacturer = "Aiptek";
+             s.product = "Pencam";
+             s.bInterfaceClass = 0x0e;
+             s.kernelDriverBound = false;
+             return s;
+         }},
         {"unsupported", unsupported},
         {"kernel-driver", [](int b, int a) { return withKernelDriver(tablet(0x5543, 0x0064, b, a)); }},
     };

@@ -6,15 +6,18 @@ export DEBIAN_FRONTEND=noninteractive
 
 # The full JREs (not only the headless ones) and GTK 3: the display suites show Swing
 # windows, in the GTK look too, in the JVM of each ABI. Xephyr: an X server that turns its
-# screen.
+# screen. g++-12-multilib builds the 32-bit trees; its metapackage g++-multilib would
+# conflict with Debian's i386 cross toolchain (crossbuild-essential-i386), which builds the
+# i386 package.
 AMD64_PKGS=(
-  build-essential cmake pkg-config g++-multilib clang file binutils dpkg-dev
+  build-essential cmake pkg-config g++-12-multilib clang file binutils dpkg-dev
   libusb-1.0-0-dev libxcb1-dev libxcb-randr0-dev libx11-dev
   libgtest-dev googletest libumockdev-dev umockdev
   openjdk-17-jdk-headless openjdk-17-jre junit5
   xvfb xserver-xephyr xauth xfonts-base x11-xserver-utils qemu-user libgtk-3-0
   libclang-rt-14-dev
   libhidapi-dev gnuplot-nox linux-perf git
+  debhelper lintian crossbuild-essential-i386 udev acl
 )
 I386_PKGS=(
   libc6-dev:i386 libusb-1.0-0-dev:i386 libx11-dev:i386 libumockdev0:i386

@@ -26,14 +26,14 @@ void clearJavaException(JNIEnv* env, const char* what)
 }
 
 void callStaticVoid(JavaVM* vm, jclass cls, jmethodID method, const char* methodName, const char* attachedLine,
-                    const char* detachedLine)
+                    const char* detachedLine, const std::function<bool()>& mayCall)
 {
     JNIEnv* env = nullptr;
     if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK)
         env = nullptr;
     if (attachedLine != nullptr)
         syslog(LOG_INFO, attachedLine, reinterpret_cast<long>(env));
-    if (env != nullptr && cls != nullptr && method != nullptr) {
+    if (env != nullptr && cls != nullptr && method != nullptr && (!mayCall || mayCall())) {
         env->CallStaticVoidMethod(cls, method);
         clearJavaException(env, methodName);
     }

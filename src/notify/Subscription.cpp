@@ -7,7 +7,6 @@
 #include "JavaCall.h"
 #include "JniUtil.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -20,10 +19,7 @@
 namespace nativesupport {
 
 namespace {
-// The udev database: where udev before version 174 kept it, else where it keeps it now.
-const char* const kUdevDatabases[] = {"/dev/.udev/db/.", "/run/udev/data"};
 const char* const kDiscoveryClass = "quorvantelix/dm/DeviceDiscoveryService";
-constexpr auto kUnsubscribeWait = std::chrono::microseconds(5000);
 const char kPrefix[] = "NATIVESUPPORT: ";
 
 // The subscription in force; subscribe and unsubscribe take turns on the mutex.
@@ -42,17 +38,6 @@ sigset_t directorySignals()
     return set;
 }
 
-// The thread starts with the directory's signals blocked (the notification thread takes
-// them from its signal descriptor) and with a reference on the subscription, which it drops
-// when it ends.
-bool startThread(void* (*function)(void*), const std::shared_ptr<Subscription>& subscription, const char* name)
-{
-    return startDetachedThread(function, subscription, name, directorySignals());
-}
-
-// The directory's signal is taken by the notification thread, which keeps it blocked; this
-// handler is there only so that a stray one delivered elsewhere never ends the process.
-void USB_Changed_Callback(int, siginfo_t*, void*) {}
 }
 
 std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
@@ -61,7 +46,7 @@ std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
     if (env->GetJavaVM(&subscription->m_pjavaVM) != JNI_OK || subscription->m_pjavaVM == nullptr)
         return nullptr;
     openlog("libNativeSupport", LOG_PID | LOG_PERROR, 0);
-    subscription->m_time_t = time(nullptr);
+    subscription->m_time_t = std::chrono::steady_clock::now();
     subscription->lookUpCallbacks(env);
     syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() JavaVM* = %ld",
            reinterpret_cast<long>(subscription->m_pjavaVM));
@@ -71,17 +56,7 @@ std::shared_ptr<Subscription> Subscription::open(JNIEnv* env)
     syslog(LOG_INFO, "NATIVESUPPORT: Native Java subscribeUSBChangeEvents() jmethodID = %ld",
            reinterpret_cast<long>(subscription->m_javaMethod));
 
-    for (const char* database : kUdevDatabases) {
-        subscription->m_USB_FileDir = ::open(database, O_RDONLY | O_CLOEXEC);
-        if (subscription->m_USB_FileDir >= 0)
-            break;
-    }
-    const sigset_t signals = directorySignals();
-    subscription->m_signals = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    subscription->m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (subscription->m_signals >= 0 && subscription->m_wake >= 0 &&
-        startThread(&Subscription::USB_Changed_Thread, subscription, "ns-hotplug"))
-        subscription->watchUdevDatabase();
+    startNotificationThread(subscription);
     subscription->startDisplayWatcher(subscription);
     subscription->m_libusb = std::make_unique<LibUsbContext>(LibUsbContext::Default);
     syslog(LOG_INFO, "NATIVESUPPORT: startDisplayChangedEventThread(): Entered.\n");
@@ -104,27 +79,26 @@ void Subscription::lookUpCallbacks(JNIEnv* env)
     clearJavaException(env, "GetStaticMethodID(handleDisplayChangedEvent)");
 }
 
-// Directory notification for created and deleted entries, signalled with SIGRTMIN to the
-// notification thread only, so that it never interrupts a thread of the JVM. Without the
-// thread's id (it did not start within a second) nothing is watched.
-void Subscription::watchUdevDatabase()
+// The notification thread arms the watch itself (the directory's signal goes to that
+// thread alone, so that it never interrupts a thread of the JVM); the subscribe returns
+// once it has, so that no change made after it is missed.
+void Subscription::startNotificationThread(const std::shared_ptr<Subscription>& subscription)
 {
-    pid_t thread;
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::seconds(1), [this] { return m_notificationThread != 0; });
-        thread = m_notificationThread;
-    }
-    if (m_USB_FileDir < 0 || thread <= 0)
+    Subscription& s = *subscription;
+    const sigset_t signals = directorySignals();
+    s.m_signals = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    s.m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::unique_lock<std::mutex> lock(s.m_mutex);
+    s.m_notifying = Notifying::Starting;
+    if (s.m_signals < 0 || s.m_wake < 0 ||
+        !startJoinableThread(&Subscription::USB_Changed_Thread, subscription, "ns-hotplug", signals,
+                             &s.m_notificationThread)) {
+        s.m_notifying = Notifying::NotStarted;
+        syslog(LOG_INFO, "NATIVESUPPORT: USB hot-plug notification could not be started (%m).  USB devices "
+                         "that come or go are not reported.");
         return;
-    struct sigaction action = {};
-    action.sa_sigaction = USB_Changed_Callback;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGRTMIN, &action, nullptr);
-    struct f_owner_ex owner = {F_OWNER_TID, thread};
-    if (fcntl(m_USB_FileDir, F_SETSIG, SIGRTMIN) == 0 && fcntl(m_USB_FileDir, F_SETOWN_EX, &owner) == 0)
-        fcntl(m_USB_FileDir, F_NOTIFY, DN_CREATE | DN_DELETE | DN_MULTISHOT);
+    }
+    s.m_changed.wait(lock, [&s] { return s.m_notifying != Notifying::Starting; });
 }
 
 // The display thread calls Java through the subscription while it lives; it holds none of
@@ -149,17 +123,20 @@ void Subscription::callDisplayHandler()
 
 void Subscription::close()
 {
-    m_closed = true;
+    Notifying notifying;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        notifying = m_notifying;
+    }
     const uint64_t one = 1;
     (void)!write(m_wake, &one, sizeof one);
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait_for(lock, kUnsubscribeWait, [this] { return m_notificationThread < 0; });
-    }
-    if (m_USB_FileDir >= 0) {
-        ::close(m_USB_FileDir);
-        m_USB_FileDir = -1;
-    }
+    // A thread busy with a Java call is left to end after it: the call may take its time.
+    // Otherwise the thread ends at once, and nothing of it is left once this returns.
+    if (notifying == Notifying::InJava)
+        pthread_detach(m_notificationThread);
+    else if (notifying != Notifying::NotStarted)
+        pthread_join(m_notificationThread, nullptr);
     m_display->stop();
     m_libusb.reset();
 }
@@ -168,7 +145,7 @@ void Subscription::close()
 // JNI environment of that thread, attached for the purpose if it has none.
 Subscription::~Subscription()
 {
-    for (int fd : {m_USB_FileDir, m_signals, m_wake}) {
+    for (int fd : {m_USB_FileDir, m_appear, m_signals, m_wake}) {
         if (fd >= 0)
             ::close(fd);
     }

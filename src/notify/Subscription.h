@@ -9,11 +9,11 @@
 #include <jni.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <ctime>
 #include <memory>
 #include <mutex>
-#include <sys/types.h>
+#include <pthread.h>
 
 namespace nativesupport {
 
@@ -30,43 +30,57 @@ public:
     Subscription(const Subscription&) = delete;
     Subscription& operator=(const Subscription&) = delete;
 
-    // Ends it: no Java call is made from here on, the threads end (the notification thread
-    // within 5 ms unless it is inside a Java call; the display thread at once, or right
-    // after its call), the watch and libusb's context close.
+    // Ends it: no Java call begins from here on, the threads end (the notification thread
+    // before this returns, unless it is busy with a Java call, then right after that call;
+    // the display thread at once, or right after its call), the watch and libusb's context
+    // close.
     void close();
     bool isClosed() const { return m_closed.load(); }
 
 private:
     Subscription() = default;
     void lookUpCallbacks(JNIEnv* env);
-    bool startThreads();
-    void watchUdevDatabase();
+    static void startNotificationThread(const std::shared_ptr<Subscription>& subscription);
     void startDisplayWatcher(const std::shared_ptr<Subscription>& self);
     void callDisplayHandler();
 
     // The notification thread (HotPlug.cpp).
     static void* USB_Changed_Thread(void* subscription);
     void notificationLoop();
+    void watchUdevDatabase();
+    bool armWatch();
+    void closeWatch();
     void waitForChanges();
     void takeSignals();
+    void takeAppearances();
     void callHotPlugHandler();
+    bool enterJava();
+    bool mayCallJava();
+    void leaveJava();
 
     JavaVM* m_pjavaVM = nullptr;
     jclass m_javaClass = nullptr;          // DeviceDiscoveryService, a global reference
     jmethodID m_javaMethod = nullptr;      // handleUSBHotPlugEvent
     jmethodID m_displayMethod = nullptr;   // handleDisplayChangedEvent
-    int m_USB_FileDir = -1;                // the watched udev database directory
     int m_signals = -1;                    // the directory's signals, as the notification thread takes them
     int m_wake = -1;                       // written once the subscription closes
-    int m_USB_Signal = 0;                  // notification thread only: changes since the last Java call
-    time_t m_time_t = 0;                   // notification thread only: when the last Java call ended
-    std::atomic<bool> m_closed{false};
+    // Notification thread only: the watched udev database directory, the watch for it (or
+    // its parents) to appear or go, the changes since the last Java call, and when that
+    // call ended (or the subscription began) on the monotonic clock.
+    int m_USB_FileDir = -1;
+    int m_database = 0;                    // which database directory m_USB_FileDir is
+    int m_appear = -1;
+    int m_USB_Signal = 0;
+    std::chrono::steady_clock::time_point m_time_t;
+    std::atomic<bool> m_closed{false};     // written under m_mutex
     std::unique_ptr<LibUsbContext> m_libusb;
     std::unique_ptr<DisplayWatcher> m_display;
 
     std::mutex m_mutex;                    // guards what follows
     std::condition_variable m_changed;
-    pid_t m_notificationThread = 0;        // its kernel id, once it runs; -1 once it has ended
+    pthread_t m_notificationThread{};
+    enum class Notifying { NotStarted, Starting, Watching, InJava, Ended };
+    Notifying m_notifying = Notifying::NotStarted;
 };
 
 } // namespace nativesupport

@@ -1,6 +1,7 @@
 #pragma once
 // One attachment of a System V shared memory segment, and the registry of live instances
 // that the SharedMemoryNativeInterface entry points look handles up in.
+#include "AddressQuarantine.h"
 #include "HandleRegistry.h"
 
 #include <cstdint>
@@ -14,6 +15,10 @@ public:
 
     SharedMemory(const SharedMemory&) = delete;
     SharedMemory& operator=(const SharedMemory&) = delete;
+
+    // A released instance's address is not given to a new one soon after (see USBDevice).
+    static void* operator new(std::size_t size) { return quarantineOf<SharedMemory>().allocate(size); }
+    static void operator delete(void* p, std::size_t size) noexcept { quarantineOf<SharedMemory>().release(p, size); }
 
     // Creates the segment for `key` when there is none (an existing one is opened as it
     // is) and attaches it. The segment belongs to the system: it is never removed here.

@@ -1,4 +1,5 @@
 #pragma once
+#include "AddressQuarantine.h"
 #include "LibUsbScope.h"
 
 #include <libusb-1.0/libusb.h>
@@ -32,6 +33,11 @@ public:
 
     USBDevice(const USBDevice&) = delete;
     USBDevice& operator=(const USBDevice&) = delete;
+
+    // A released instance's address is not given to a new one soon after, so that a stale
+    // handle names no other instance.
+    static void* operator new(std::size_t size) { return quarantineOf<USBDevice>().allocate(size); }
+    static void operator delete(void* p, std::size_t size) noexcept { quarantineOf<USBDevice>().release(p, size); }
 
     // Identity and ranges of the device last opened.
     int16_t getVID() const { return m_vid; }

@@ -1,6 +1,7 @@
 // Opening a device named by a device path string.
 #include "Discovery.h"
 #include "LibUsbError.h"
+#include "Refusal.h"
 #include "USBDevice.h"
 
 #include <syslog.h>
@@ -90,6 +91,7 @@ bool USBDevice::openDevice(const std::string& devicePath)
         if (opened != 0) {
             syslog(LOG_DEBUG, "NATIVESUPPORT: libusb_open failed with error code %s",
                    getLibUSBErrorString(opened).c_str());
+            explainRefusal(device, opened);
             return false;
         }
         device = libusb_get_device(handle);   // the handle keeps its own reference
@@ -127,8 +129,10 @@ bool USBDevice::openDevice(const std::string& devicePath)
         closeHandle(handle);
         return false;
     }
-    if (libusb_claim_interface(handle, 0) != 0) {
+    const int claimed = libusb_claim_interface(handle, 0);
+    if (claimed != 0) {
         syslog(LOG_DEBUG, "NATIVESUPPORT: Unable to claim interface. Closing device.");
+        explainRefusal(device, claimed);
         closeHandle(handle);
         return false;
     }

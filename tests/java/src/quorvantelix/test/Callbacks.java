@@ -20,6 +20,7 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     /** The calls of one callback, and what the next one does. */
     private static final class Kind {
         final List<Long> calls = new ArrayList<>();
+        int ended;
         volatile long nextDelay;
         volatile String nextFailure;
         volatile CountDownLatch nextHold;
@@ -42,6 +43,9 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
                 }
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
+            }
+            synchronized (calls) {
+                ended++;
             }
             if (failure != null) {
                 throw new IllegalStateException(failure);
@@ -73,6 +77,7 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
             nextHold = null;
             synchronized (calls) {
                 calls.clear();
+                ended = 0;
             }
         }
     }
@@ -114,6 +119,19 @@ public final class Callbacks implements DeviceDiscoveryService.Listener {
     /** The next call takes that long (a slow application). */
     public static void delayNextHotPlugCall(long millis) {
         hotPlug.nextDelay = millis;
+    }
+
+    /** The next call waits until the latch returned is counted down (an application that blocks). */
+    public static CountDownLatch holdNextHotPlugCall() {
+        hotPlug.nextHold = new CountDownLatch(1);
+        return hotPlug.nextHold;
+    }
+
+    /** How many calls have returned (or are about to throw). */
+    public static int hotPlugCallsEnded() {
+        synchronized (hotPlug.calls) {
+            return hotPlug.ended;
+        }
     }
 
     /** The next display call waits until the latch returned is counted down (an application that blocks). */

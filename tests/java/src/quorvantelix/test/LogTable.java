@@ -68,6 +68,11 @@ public final class LogTable {
             debug("NATIVESUPPORT: Interface 0 has no endpoint to read reports from.  Closing device."),
             debug("NATIVESUPPORT: Failed to detach active Kernel Driver."),
             debug("NATIVESUPPORT: Unable to claim interface. Closing device."),
+            info("NATIVESUPPORT: No permission to open the tablet at /dev/bus/usb/{busAddress}.  The libnativesupport-jni "
+                    + "package's udev rule gives tablets to the user logged in at this computer's own screen and keyboard "
+                    + "(the seat): install the package, and run the application as that user."),
+            info("NATIVESUPPORT: The tablet at /dev/bus/usb/{busAddress} is held by another program.  Close the other "
+                    + "program that uses it (another copy of the application, or a tablet driver), then connect again."),
             debug("NATIVESUPPORT:  get_Device_Info() Retrieving Report descriptor Failed..."),
             debug("NATIVESUPPORT: The device was unplugged while it was opened.  Closing device."),
             debug("NATIVESUPPORT: DFU Device isn't ours.  Closing device."),
@@ -101,6 +106,8 @@ public final class LogTable {
             info("NATIVESUPPORT: Native Java subscribeUSBChangeEvents() jclass = {pointer}"),
             info("NATIVESUPPORT: Native Java subscribeUSBChangeEvents() jmethodID = {pointer}"),
             info("NATIVESUPPORT: Native Java unsubscribeUSBChangeEvents()"),
+            info("NATIVESUPPORT: USB hot-plug notification could not be started ({text}).  USB devices that come or go "
+                    + "are not reported."),
             info("NATIVESUPPORT: sig= {int}"),
             info("NATIVESUPPORT: si->si_fd= {int}"),
             info("NATIVESUPPORT: Native Java USB_Changed_Thread() Attached JNIEnv = {pointer}"),

@@ -52,6 +52,39 @@ public final class ShmPeer {
         }
     }
 
+    /** Starts a peer of this JVM's ABI and library path for the 64 keys from firstKey on. */
+    public static Process start(int firstKey) throws Exception {
+        return start(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
+                System.getProperty("ns.emulator", ""), System.getProperty("java.library.path"), firstKey);
+    }
+
+    /**
+     * Starts a peer in the JVM {@code java} (run by {@code emulator} where that is not empty)
+     * that loads the library from {@code libraryPath}, for the 64 keys from firstKey on.
+     */
+    public static Process start(String java, String emulator, String libraryPath, int firstKey) throws Exception {
+        // Emulated, the JVM needs its interpreter and cannot run the JDK's spawn helper.
+        List<String> command = new ArrayList<>(emulator.isEmpty() ? List.of(java)
+                : List.of(emulator, java, "-Xint", "-Djdk.lang.Process.launchMechanism=FORK"));
+        command.addAll(List.of("-Djava.library.path=" + libraryPath, "-cp",
+                Path.of(ShmPeer.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString(),
+                ShmPeer.class.getName(), Integer.toString(firstKey)));
+        ProcessBuilder peer = new ProcessBuilder(command).redirectError(Redirect.INHERIT);
+        // A plain process: without the USB emulator's testbed, whatever this JVM runs with.
+        peer.environment().remove("UMOCKDEV_DIR");
+        peer.environment().computeIfPresent("LD_PRELOAD", (name, value) -> String.join(":",
+                Arrays.stream(value.split(":")).filter(lib -> !lib.contains("umockdev")).toArray(String[]::new)));
+        return peer.start();
+    }
+
+    /** Sends one command to a peer and returns its answer. */
+    public static String send(Process peer, String command) throws IOException {
+        synchronized (peer) {
+            peer.outputWriter(US_ASCII).append(command).append('\n').flush();
+            return Objects.requireNonNull(peer.inputReader(US_ASCII).readLine(), "the peer ended at: " + command);
+        }
+    }
+
     /** The segments of the 64 keys from firstKey on, by key: "mode size attachments" (mode in octal). */
     public static Map<Integer, String> segments(int firstKey) throws Exception {
         return segments(firstKey, 64);

@@ -114,12 +114,29 @@ public final class Tasks {
         return found;
     }
 
-    /** A reading of the one thread of that name over {@code millis}, from when it sleeps (its going to sleep is no wake-up). */
-    private static long during(String name, long millis, Reading reading, String file) throws Exception {
+    /** The /proc directory of the one thread of that name; its file name is the thread's kernel id. */
+    public static Path task(String name) throws IOException {
         List<Path> tasks = each(task -> Files.readString(task.resolve("comm")).trim().equals(name) ? task : null);
         tasks.removeIf(t -> t == null);
         assertEquals(1, tasks.size(), "threads named " + name);
-        Path task = tasks.get(0);
+        return tasks.get(0);
+    }
+
+    /** Waits until the one thread of that name sleeps in the kernel function that {@code wchan} begins. */
+    public static void awaitSleepingIn(String name, String wchan) throws Exception {
+        Path task = task(name);
+        for (long deadline = System.nanoTime() + 20_000_000_000L; ; Thread.sleep(1)) {
+            String in = Files.readString(task.resolve("wchan"));
+            if (in.startsWith(wchan)) {
+                return;
+            }
+            assertTrue(System.nanoTime() < deadline, name + " sleeps in " + in + ", not in " + wchan);
+        }
+    }
+
+    /** A reading of the one thread of that name over {@code millis}, from when it sleeps (its going to sleep is no wake-up). */
+    private static long during(String name, long millis, Reading reading, String file) throws Exception {
+        Path task = task(name);
         for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
             String stat = Files.readString(task.resolve("stat"));
             if (stat.charAt(stat.lastIndexOf(')') + 2) == 'S') {

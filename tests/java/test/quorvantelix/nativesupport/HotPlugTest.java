@@ -1,12 +1,13 @@
 package quorvantelix.nativesupport;
 
 import static org.junit.jupiter.api.Assertions.*;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
 import static quorvantelix.nativesupport.NotifyRig.SLACK_MS;
 
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
 import java.util.Map;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
@@ -14,149 +15,214 @@ import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.test.Callbacks;
 import quorvantelix.test.SysLog;
 import quorvantelix.test.Tasks;
+import quorvantelix.test.WallClock;
 
-/** Entries created and deleted in the udev database directory reach Java as handleUSBHotPlugEvent calls. */
+/**
+ * Entries created and deleted in the udev database directory reach Java as
+ * handleUSBHotPlugEvent calls, at most one per quiet interval of 3 seconds measured on the
+ * monotonic clock. The JVM runs with the wall clock library preloaded.
+ */
 class HotPlugTest extends SubscriptionSuite {
     private static final String ATTACHED = "6 NATIVESUPPORT: Native Java USB_Changed_Thread() Attached JNIEnv = ";
     private static final String DETACHED = "6 NATIVESUPPORT: Native Java USB_Changed_Thread() Detached JNIEnv = ";
+    private static final String SIGNAL = "6 NATIVESUPPORT: sig= ";
     private static final String THREAD = "ns-hotplug";
+    /** The quiet interval after a subscribe and after each call. */
+    private static final long QUIET_MS = 3000;
 
     @BeforeAll
     static void openGtkConnection() throws Exception {
         NotifyRig.openWhatStays(new NativeUSB(), 20_000);
     }
 
+    /**
+     * Meanwhile a time server corrects the wall clock an hour back during the first quiet
+     * interval, and two hours ahead during a later one: no interval changes.
+     */
     @Test
-    void aBurstIsAnsweredOnceAfterTheQuietIntervalAndALoneChangeAtOnce() throws Exception {
+    void aBurstIsAnsweredOnceAfterTheQuietIntervalAndALoneChangeAtOnceWhateverTheWallClockDoes() throws Exception {
         Path db = NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
-        long subscribed = System.nanoTime();
+        long before = System.nanoTime();
         usb.subscribeUSBChangeEvents();
         usb.subscribeUSBChangeEvents(); // already subscribed: does nothing
+        long subscribed = System.nanoTime();
+        WallClock.step(-3600);
+        try {
+            aBurstAndALoneChange(db, before, subscribed);
+        } finally {
+            WallClock.step(-3600);
+        }
+    }
+
+    private void aBurstAndALoneChange(Path db, long before, long subscribed) throws Exception {
         int watched = descriptorOf(db);
         for (String e : new String[] {"burst-1", "burst-2", "burst-3"}) {
             NotifyRig.touch(db, e);
             NotifyRig.remove(db, e);
         }
-        assertTrue(Callbacks.awaitHotPlugCalls(1, 3000 + SLACK_MS));
-        long after = TimeUnit.NANOSECONDS.toMillis(Callbacks.hotPlugCalls().get(0) - subscribed);
-        assertTrue(after >= 1990 && after <= 3000 + SLACK_MS, "first call " + after + " ms after subscribing");
-        assertTrue(SysLog.await(DETACHED + attachedEnv(), 5000));
-        long callEnded = NotifyRig.epochSecond();
+        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS));
+        assertQuietInterval(before, subscribed, call(0), "the first call after subscribing");
+        long firstEnded = awaitCallEnded();
 
         List<String> lines = SysLog.drain();
         assertEquals(4, NotifyRig.linesStartingWith(lines, "6 NATIVESUPPORT: Native Java subscribeUSBChangeEvents()").size(),
                 "one subscription's lines: " + lines);
         assertEquals(2, lines.stream().filter(NotifyRig.ENTERED::equals).count(), lines.toString());
-        List<String> hotPlug = NotifyRig.linesStartingWith(lines, "6 NATIVESUPPORT: sig= ", "6 NATIVESUPPORT: si->si_fd= ",
-                ATTACHED, DETACHED);
-        String sig = hotPlug.get(0);
+        String sig = NotifyRig.linesStartingWith(lines, SIGNAL).get(0);
         assertTrue(sig.matches("6 NATIVESUPPORT: sig= [1-9][0-9]*"), sig);
-        for (int i = 0; i < 12; i += 2) {
-            assertEquals(sig, hotPlug.get(i), "six changes, each logged as a signal of the watched descriptor: " + hotPlug);
-            assertEquals("6 NATIVESUPPORT: si->si_fd= " + watched, hotPlug.get(i + 1), hotPlug.toString());
-        }
-        assertTrue(hotPlug.get(12).startsWith(ATTACHED) && !hotPlug.get(12).equals(ATTACHED + "0"), hotPlug.toString());
-        assertEquals(List.of(hotPlug.get(12).replace(ATTACHED, DETACHED)), hotPlug.subList(13, hotPlug.size()));
+        String attached = NotifyRig.linesStartingWith(lines, ATTACHED).get(0);
+        assertNotEquals(ATTACHED + "0", attached);
+        assertEquals((sig + "|6 NATIVESUPPORT: si->si_fd= " + watched + "|").repeat(6) + attached + "|"
+                + attached.replace(ATTACHED, DETACHED), String.join("|", NotifyRig.linesStartingWith(lines, SIGNAL,
+                        "6 NATIVESUPPORT: si->si_fd= ", ATTACHED, DETACHED)),
+                "six changes, each a signal of the watched descriptor, then one call");
 
-        // Whatever the burst left counted, no second call comes in the quiet interval.
-        assertFalse(Callbacks.awaitHotPlugCalls(2, NotifyRig.millisUntilSecond(callEnded + 3) + 300));
+        // Whatever the burst left counted, no second call comes in or after the quiet interval.
+        assertFalse(Callbacks.awaitHotPlugCalls(2, millisUntil(firstEnded + ms(QUIET_MS + 300))));
         long lone = System.nanoTime();
         NotifyRig.touch(db, "lone");
         assertTrue(Callbacks.awaitHotPlugCalls(2, SLACK_MS), "after a quiet spell a change is passed on at once");
-        long late = TimeUnit.NANOSECONDS.toMillis(Callbacks.hotPlugCalls().get(1) - lone);
-        assertTrue(late < SLACK_MS, late + " ms");
-        assertTrue(SysLog.await(DETACHED + attachedEnv(), 5000));
+        assertTrue(call(1) - lone < ms(SLACK_MS), (call(1) - lone) / 1_000_000 + " ms");
+        long secondEnded = awaitCallEnded();
+        WallClock.step(7200);
 
-        // A change a second after a call is answered when `time` reaches the call's end plus 3.
-        long secondEnded = NotifyRig.epochSecond();
-        Thread.sleep(NotifyRig.millisUntilSecond(secondEnded + 1) + 100);
+        // A change a second after a call is answered 3 seconds after the call ended.
+        Thread.sleep(1000);
         NotifyRig.remove(db, "lone");
-        assertTrue(Callbacks.awaitHotPlugCalls(3, NotifyRig.millisUntilSecond(secondEnded + 3) + SLACK_MS));
-        long third = System.currentTimeMillis();
-        assertTrue(third >= (secondEnded + 3) * 1000, "answered at " + third + ", before the second " + (secondEnded + 3));
+        assertTrue(Callbacks.awaitHotPlugCalls(3, QUIET_MS + SLACK_MS));
+        assertQuietInterval(call(1), secondEnded, call(2), "a call within the quiet interval after another");
 
+        awaitCallEnded();
+        Tasks.awaitSleepingIn(THREAD, "poll_schedule_timeout"); // no longer busy with Java
         usb.unsubscribeUSBChangeEvents();
+        assertFalse(Tasks.descriptors().containsValue(db.toString()), "the watch ended before unsubscribe returned");
         SysLog.drain();
         NotifyRig.touch(db, "unwatched");
         assertFalse(SysLog.await(sig, 500), "the directory is no longer watched");
         assertEquals(3, Callbacks.hotPlugCalls().size());
-        assertFalse(Tasks.descriptors().containsValue(db.toString()), "the watch descriptor is closed");
     }
 
+    /** udev started after the application, and udev restarted: the database made late, and made again. */
     @Test
-    void todaysUdevDatabaseIsWatchedWhereTheOldOneIsMissing() throws Exception {
-        Path db = NotifyRig.createDatabase(NotifyRig.UDEV_DATA);
-        long subscribed = NotifyRig.epochSecond();
-        usb.subscribeUSBChangeEvents();
-        descriptorOf(db);
-        NotifyRig.touch(db, "c189:1");
-        assertTrue(Callbacks.awaitHotPlugCalls(1, NotifyRig.millisUntilSecond(subscribed + 3) + SLACK_MS));
-        assertTrue(System.currentTimeMillis() >= (subscribed + 3) * 1000, "nothing in the first 3 seconds");
-    }
-
-    @Test
-    void withoutEitherDirectoryTheSubscriptionWorksButNeverCallsJava() throws Exception {
+    void aDatabaseMadeAfterSubscribingOrMadeAgainIsWatched() throws Exception {
         Map<Integer, String> before = Tasks.descriptors();
         usb.subscribeUSBChangeEvents();
-        long subscribed = NotifyRig.epochSecond();
         Path db = NotifyRig.createDatabase(NotifyRig.UDEV_DATA);
-        NotifyRig.touch(db, "unwatched");
-        assertFalse(Callbacks.awaitHotPlugCalls(1, NotifyRig.millisUntilSecond(subscribed + 4)));
-        assertTrue(NotifyRig.linesStartingWith(SysLog.peek(), "6 NATIVESUPPORT: sig= ").isEmpty());
+        NotifyRig.touch(db, "c189:1");
+        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS), "a change in a database made after subscribing");
+        awaitCallEnded();
+
+        NotifyRig.removeDatabases();
+        assertTrue(Callbacks.awaitHotPlugCalls(2, QUIET_MS + SLACK_MS), "its entry went with it");
+        awaitCallEnded();
+        NotifyRig.createDatabase(NotifyRig.UDEV_DATA);
+        NotifyRig.touch(db, "c189:2");
+        assertTrue(Callbacks.awaitHotPlugCalls(3, QUIET_MS + SLACK_MS), "a change in the database made again");
+        awaitCallEnded();
+        assertFalse(Callbacks.awaitHotPlugCalls(4, QUIET_MS + 300), "each change answered once");
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
         Tasks.assertSameDescriptors(before, Tasks.descriptors());
     }
 
+    /** With today's database, the old one missing. */
     @Test
     void anIdleSubscriptionNeverWakesItsThread() throws Exception {
-        Path db = NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
+        Path db = NotifyRig.createDatabase(NotifyRig.UDEV_DATA);
         usb.subscribeUSBChangeEvents();
         assertEquals(0, Tasks.wakeupsDuring(THREAD, 2000), "woke while nothing happened");
 
         // A change is answered, and afterwards the thread sleeps again through the quiet interval.
         NotifyRig.touch(db, "one");
-        assertTrue(Callbacks.awaitHotPlugCalls(1, 3000 + SLACK_MS));
-        assertTrue(SysLog.await(DETACHED + attachedEnv(), 5000));
+        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS));
+        awaitCallEnded();
         assertEquals(0, Tasks.wakeupsDuring(THREAD, 2000), "woke while nothing happened");
     }
 
+    /** Another process's real-time signals, to the process or to the notification thread itself. */
     @Test
-    void aChangeAfterAResubscribeDuringASlowCallIsAnsweredExactlyOnce() throws Exception {
+    void onlyTheWatchedDirectorysSignalsAreChanges() throws Exception {
+        assumeTrue(System.getProperty("ns.emulator", "").isEmpty(), "qemu numbers the JVM's signals its own way");
         Path db = NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
         usb.subscribeUSBChangeEvents();
-        Callbacks.delayNextHotPlugCall(2000);
-        NotifyRig.touch(db, "before");
-        assertTrue(Callbacks.awaitHotPlugCalls(1, 3000 + SLACK_MS)); // the slow call has begun
+        long subscribed = System.nanoTime();
+        String thread = Tasks.task(THREAD).getFileName().toString();
+        // SIGRTMIN (34) to the process and, by tgkill (x86_64's 234), to the thread; SIGIO (29) too.
+        NotifyRig.run("perl", "-e", "my ($pid, $tid) = @ARGV; kill(34, $pid) for 1 .. 3; "
+                + "for my $s (34, 34, 29) { syscall(234, $pid + 0, $tid + 0, $s) == 0 or die \"tgkill: $!\" }",
+                Long.toString(ProcessHandle.current().pid()), thread);
+        assertFalse(Callbacks.awaitHotPlugCalls(1, millisUntil(subscribed + ms(QUIET_MS + SLACK_MS))),
+                "a stray signal became a change");
+        assertTrue(NotifyRig.linesStartingWith(SysLog.peek(), SIGNAL).isEmpty(), SysLog.peek().toString());
+        NotifyRig.touch(db, "real");
+        assertTrue(Callbacks.awaitHotPlugCalls(1, SLACK_MS), "the directory's own change is answered");
+    }
 
-        long started = System.nanoTime();
-        usb.unsubscribeUSBChangeEvents();
-        long unsubscribeMillis = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started);
-        assertTrue(unsubscribeMillis < 100, "unsubscribe waited " + unsubscribeMillis + " ms for a Java call");
+    @Test
+    void unsubscribeReturnsWhileASlowCallIsUnderWayAndAResubscribeLosesAndRepeatsNothing() throws Exception {
+        Path db = NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
         usb.subscribeUSBChangeEvents();
-        long subscribed = NotifyRig.epochSecond();
-        NotifyRig.touch(db, "after");
+        CountDownLatch slowCall = Callbacks.holdNextHotPlugCall();
+        NotifyRig.touch(db, "before");
+        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS)); // the slow call has begun
+        usb.unsubscribeUSBChangeEvents();
+        assertEquals(0, Callbacks.hotPlugCallsEnded(), "unsubscribe waited for the Java call");
 
-        assertTrue(Callbacks.awaitHotPlugCalls(2, NotifyRig.millisUntilSecond(subscribed + 3) + SLACK_MS),
-                "the change after the resubscribe is answered");
+        usb.subscribeUSBChangeEvents();
+        NotifyRig.touch(db, "after");
+        slowCall.countDown();
+        assertTrue(Callbacks.awaitHotPlugCalls(2, QUIET_MS + SLACK_MS), "the change after the resubscribe is answered");
         assertFalse(Callbacks.awaitHotPlugCalls(3, 4000), "and only once");
     }
 
+    /**
+     * The notification thread is attaching itself to the VM for a call that is due when the
+     * application unsubscribes: the call must not begin. A native thread attaching to the VM
+     * joins the "main" thread group, whose monitor this test holds meanwhile.
+     */
     @Test
-    void unsubscribeEndsTheThreadAtOnce() throws Exception {
-        NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
+    void noJavaCallBeginsOnceUnsubscribeHasReturned() throws Exception {
+        Path db = NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
         usb.subscribeUSBChangeEvents();
-        assertTrue(Tasks.names().contains(THREAD));
-        long started = System.nanoTime();
-        usb.unsubscribeUSBChangeEvents();
-        long millis = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started);
-        assertTrue(millis < 100, "unsubscribe took " + millis + " ms");
-        Tasks.awaitGone(THREAD, 50);
+        NotifyRig.touch(db, "due"); // answered once the quiet interval after subscribing ends
+        ThreadGroup main = Thread.currentThread().getThreadGroup();
+        while (!main.getName().equals("main")) {
+            main = main.getParent();
+        }
+        synchronized (main) {
+            Tasks.awaitSleepingIn(THREAD, "futex"); // waiting for the monitor, to attach
+            usb.unsubscribeUSBChangeEvents();
+        }
+        Tasks.awaitGone(THREAD);
+        assertEquals(List.of(), Callbacks.hotPlugCalls(), "a call began after unsubscribe had returned");
     }
 
-    private static String attachedEnv() {
-        return NotifyRig.linesStartingWith(SysLog.peek(), ATTACHED).stream().reduce((a, b) -> b).orElse(ATTACHED)
-                .substring(ATTACHED.length());
+    /** Waits until the library has ended its latest call (logged its detached line); when that was seen. */
+    private static long awaitCallEnded() {
+        List<String> attached = NotifyRig.linesStartingWith(SysLog.peek(), ATTACHED);
+        assertFalse(attached.isEmpty(), "no call was attached");
+        String last = attached.get(attached.size() - 1);
+        int calls = (int) attached.stream().filter(last::equals).count();
+        assertTrue(SysLog.await(last.replace(ATTACHED, DETACHED), calls, 5000), "the call did not end");
+        return System.nanoTime();
+    }
+
+    /** A call came a quiet interval after a moment known to lie between {@code from} and {@code to}. */
+    private static void assertQuietInterval(long from, long to, long call, String what) {
+        assertTrue(call - from >= ms(QUIET_MS), what + " came " + (call - from) / 1_000_000 + " ms after");
+        assertTrue(call - to <= ms(QUIET_MS + SLACK_MS), what + " came " + (call - to) / 1_000_000 + " ms after");
+    }
+
+    private static long call(int n) {
+        return Callbacks.hotPlugCalls().get(n);
+    }
+
+    private static long ms(long millis) {
+        return TimeUnit.MILLISECONDS.toNanos(millis);
+    }
+
+    private static long millisUntil(long nanos) {
+        return Math.max(0, TimeUnit.NANOSECONDS.toMillis(nanos - System.nanoTime()));
     }
 
     private static int descriptorOf(Path dir) throws Exception {

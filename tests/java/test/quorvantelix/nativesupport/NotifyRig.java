@@ -69,15 +69,6 @@ final class NotifyRig {
         Tasks.awaitGone("ns-");
     }
 
-    /** Milliseconds until the wall clock's whole second reaches {@code second}. */
-    static long millisUntilSecond(long second) {
-        return Math.max(0, second * 1000 - System.currentTimeMillis());
-    }
-
-    static long epochSecond() {
-        return System.currentTimeMillis() / 1000;
-    }
-
     static void resizeScreen(String display, int width, int height) throws Exception {
         run("xrandr", "-display", display, "--fb", width + "x" + height);
     }

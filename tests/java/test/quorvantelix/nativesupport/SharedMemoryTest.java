@@ -32,20 +32,12 @@ class SharedMemoryTest {
     private static final class Peer {
         final Process process;
 
-        /** Emulated, the JVM needs its interpreter and cannot run the JDK's spawn helper. */
         Peer(String java, String emulator, String libraryPath) throws Exception {
-            List<String> command = new ArrayList<>(emulator.isEmpty() ? List.of(java)
-                    : List.of(emulator, java, "-Xint", "-Djdk.lang.Process.launchMechanism=FORK"));
-            command.addAll(List.of("-Djava.library.path=" + libraryPath, "-cp",
-                    Path.of(ShmPeer.class.getProtectionDomain().getCodeSource().getLocation().toURI()).toString(),
-                    ShmPeer.class.getName(), Integer.toString(KEY_BASE)));
-            process = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+            process = ShmPeer.start(java, emulator, libraryPath, KEY_BASE);
         }
 
-        /** Sends one command and returns the answer. */
-        synchronized String ask(String command) throws Exception {
-            process.outputWriter(US_ASCII).append(command).append('\n').flush();
-            return Objects.requireNonNull(process.inputReader(US_ASCII).readLine(), "the peer ended at: " + command);
+        String ask(String command) throws Exception {
+            return ShmPeer.send(process, command);
         }
 
         /** Ends it (it removes the suite's segments as it ends) and checks how. */
