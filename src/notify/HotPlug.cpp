@@ -269,12 +269,6 @@ bool Subscription::enterJava()
     return true;
 }
 
-bool Subscription::mayCallJava()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return !m_closed;
-}
-
 void Subscription::leaveJava()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -113,12 +113,24 @@ void Subscription::startDisplayWatcher(const std::shared_ptr<Subscription>& self
     m_display->start();
 }
 
+// A change seen after the close is left alone; one seen before it is passed on only if the
+// subscription is still open once the thread is attached (attaching may wait), as the
+// notification thread's calls are.
 void Subscription::callDisplayHandler()
 {
     if (isClosed())
         return;
     callStaticVoid(m_pjavaVM, m_javaClass, m_displayMethod, "handleDisplayChangedEvent()", nullptr,
-                   "Native Java sendJNIDisplayReconfigurationEvent() Detached JNIEnv\n");
+                   "Native Java sendJNIDisplayReconfigurationEvent() Detached JNIEnv\n",
+                   [this] { return mayCallJava(); });
+}
+
+// Both threads ask this once attached, right before a Java call: the close takes the same
+// lock, so once it has returned no call begins.
+bool Subscription::mayCallJava()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_closed;
 }
 
 void Subscription::close()

@@ -43,6 +43,7 @@ private:
     static void startNotificationThread(const std::shared_ptr<Subscription>& subscription);
     void startDisplayWatcher(const std::shared_ptr<Subscription>& self);
     void callDisplayHandler();
+    bool mayCallJava();
 
     // The notification thread (HotPlug.cpp).
     static void* USB_Changed_Thread(void* subscription);
@@ -55,7 +56,6 @@ private:
     void takeAppearances();
     void callHotPlugHandler();
     bool enterJava();
-    bool mayCallJava();
     void leaveJava();
 
     JavaVM* m_pjavaVM = nullptr;
