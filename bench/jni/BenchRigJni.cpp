@@ -3,7 +3,6 @@
 // own copy of the emulator, so the JVM loads this instead of the test support library.
 #include <hidapi/hidapi.h>
 #include <jni.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <map>
@@ -57,9 +56,14 @@ JNIEXPORT void JNICALL BENCH_RIG(start)(JNIEnv*, jclass)
     }
 }
 
-JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address)
+// A 0x078c:0x0600 tablet whose interrupt IN endpoint's wMaxPacketSize is `packetSize`.
+JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address, jint packetSize)
 {
-    return nsemu::Emulator::instance().plug(nsemu::models::tablet(0x078c, 0x0600, bus, address));
+    nsemu::DeviceDescription tablet = nsemu::models::tablet(0x078c, 0x0600, bus, address);
+    tablet.inPacketSize = static_cast<std::uint16_t>(packetSize);
+    if (packetSize > 64)
+        tablet.speed = "480";   // interrupt packets over 64 bytes are high speed's
+    return nsemu::Emulator::instance().plug(tablet);
 }
 
 JNIEXPORT jstring JNICALL BENCH_RIG(path)(JNIEnv* env, jclass, jlong device)
@@ -125,10 +129,15 @@ JNIEXPORT jlong JNICALL BENCH_RIG(fed)(JNIEnv*, jclass, jlong device)
 }
 
 // Feeds reports without waiting for anyone to take them (the host still has to).
-JNIEXPORT void JNICALL BENCH_RIG(feedUnread)(JNIEnv*, jclass, jlong device, jlong count)
+JNIEXPORT void JNICALL BENCH_RIG(feedUnread)(JNIEnv*, jclass, jlong device, jlong count, jint length)
 {
     for (jlong i = 0; i < count; ++i)
-        nsemu::Emulator::instance().feedInput(device, std::vector<std::uint8_t>(64, 0x02));
+        nsemu::Emulator::instance().feedInput(device, std::vector<std::uint8_t>(static_cast<std::size_t>(length), 0x02));
+}
+
+JNIEXPORT void JNICALL BENCH_RIG(answerEmpty)(JNIEnv*, jclass, jlong device, jboolean on)
+{
+    nsemu::Emulator::instance().answerEmpty(device, on == JNI_TRUE);
 }
 
 JNIEXPORT void JNICALL BENCH_RIG(figure)(JNIEnv* env, jclass, jstring key, jdouble value, jstring unit,
@@ -162,13 +171,6 @@ JNIEXPORT jlongArray JNICALL BENCH_RIG(threadUsage)(JNIEnv* env, jclass)
     if (result != nullptr)
         env->SetLongArrayRegion(result, 0, static_cast<jsize>(flat.size()), flat.data());
     return result;
-}
-
-// Bytes of the C heap in use, over all of malloc's arenas.
-JNIEXPORT jlong JNICALL BENCH_RIG(heapInUse)(JNIEnv*, jclass)
-{
-    const struct mallinfo2 info = mallinfo2();
-    return static_cast<jlong>(info.uordblks + info.hblkhd);
 }
 
 // The floor of a native call: the shape of readNativeUsbState, doing nothing.

@@ -16,8 +16,16 @@ final class BenchRig {
     /** Starts the emulator; its threads are named "nsemu". */
     static native void start();
 
-    /** An emulated pen tablet (0x078c:0x0600, 64-byte reports) at bus/address. */
-    static native long plugTablet(int bus, int address);
+    /** The emulated tablets' report length (their interrupt IN packet size), unless told. */
+    static final int REPORT_LENGTH = 64;
+
+    /** An emulated pen tablet (0x078c:0x0600, {@link #REPORT_LENGTH}-byte reports) at bus/address. */
+    static long plugTablet(int bus, int address) {
+        return plugTablet(bus, address, REPORT_LENGTH);
+    }
+
+    /** The same tablet with reports of {@code packetSize} bytes (its wMaxPacketSize). */
+    static native long plugTablet(int bus, int address, int packetSize);
 
     static native String path(long device);
 
@@ -43,8 +51,14 @@ final class BenchRig {
     /** Reports fed to the device that no IN transfer of the host has taken yet. */
     static native long queuedInput(long device);
 
-    /** Feeds {@code count} plain reports at once, for nobody in particular to take. */
-    static native void feedUnread(long device, long count);
+    /** Feeds {@code count} plain reports of {@code length} bytes at once, for nobody in particular to take. */
+    static native void feedUnread(long device, long count, int length);
+
+    /**
+     * While on, the device answers every IN transfer with an empty packet at once when it
+     * has no report, instead of keeping the transfer pending.
+     */
+    static native void answerEmpty(long device, boolean on);
 
     static native void figure(String key, double value, String unit, int decimals);
 
@@ -54,8 +68,6 @@ final class BenchRig {
 
     /** (thread id, nanoseconds on a processor, context switches) for every thread. */
     static native long[] threadUsage();
-
-    static native long heapInUse();
 
     /** A native method shaped like readNativeUsbState that does nothing. */
     native byte[] emptyCall(long handle);

@@ -150,7 +150,7 @@ final class PollCostBench {
     // Feeds the reports and waits until the read thread has queued them all: the host has
     // reaped every one, and a moment later its completion callback has run.
     private boolean queueReports() {
-        BenchRig.feedUnread(device, WAITING_PER_ROUND);
+        BenchRig.feedUnread(device, WAITING_PER_ROUND, BenchRig.REPORT_LENGTH);
         if (!BenchRig.waitForAllTaken(device, 60_000)) {
             return false;
         }

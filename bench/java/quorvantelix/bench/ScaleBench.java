@@ -2,6 +2,7 @@ package quorvantelix.bench;
 
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.util.Arrays;
 import java.util.HashSet;
 import java.util.Set;
 import java.util.concurrent.CountDownLatch;
@@ -13,13 +14,16 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * Many tablets at once in one JVM: each sends a report every {@code intervalMicros} (a
  * 1000 Hz pen at 1000) for {@code seconds}, the tablets' turns spread over the interval,
  * and one Java thread per tablet polls it as an application would: it takes what is
- * queued, and after an empty poll parks for {@code pollMicros}. Printed under
- * scale.N_devices (scale_RATEhz.N_devices for another rate than 1000 Hz): reports lost
- * (not in Java 5 s after the last was sent; of those, how many the emulated devices still
- * held), latency from feeding the report to Java holding the array (its time queued in
- * the emulated device included), and the read side's processor time per report (the library's threads and
- * the pollers), beside the rest of the process's (the emulated devices, their feeder,
- * the JVM) and how many processors the whole process kept busy.
+ * queued, and after an empty poll parks for {@code pollMicros} (0: polls again at once).
+ * Printed under a prefix (scale.N_devices, scale_RATEhz.N_devices for another rate than
+ * 1000 Hz): reports lost (not in Java 5 s after the last was sent; of those, how many the
+ * emulated devices still held), latency from feeding the report to Java holding the array
+ * (its time queued in the emulated device included), how long each poll call took, and
+ * the processor time per report of the library's read thread and of the pollers, beside
+ * the rest of the process's (the emulated devices, their feeder, the JVM) and how many
+ * processors the whole process kept busy. The same run also compares 16 pollers at once
+ * with one ({@link #pollers}) and tablets that answer every poll with an empty packet
+ * with tablets that wait ({@link #emptyPackets}).
  */
 final class ScaleBench {
     private final NativeUSB usb;
@@ -27,6 +31,10 @@ final class ScaleBench {
     private final long seconds;
     private final long intervalMicros;
     private final long pollMicros;
+
+    /** What one run measured, for the comparisons within a JVM. */
+    private record Result(double latencyP99Nanos, double pollP99Nanos) {
+    }
 
     ScaleBench(NativeUSB usb, int count, long seconds, long intervalMicros, long pollMicros) {
         this.usb = usb;
@@ -40,6 +48,7 @@ final class ScaleBench {
     private final class Poller extends Thread {
         final long handle;
         final long[] latencies;
+        final Durations polls = new Durations();
         final CountDownLatch started;
         final CountDownLatch done;
         final CountDownLatch release;
@@ -64,8 +73,10 @@ final class ScaleBench {
             tid = BenchRig.threadId();
             started.countDown();
             while (taken < latencies.length && !stop) {
+                long called = System.nanoTime();
                 byte[] report = usb.readNativeUsbState(handle);
                 long now = System.nanoTime();
+                polls.add(now - called);
                 if (report == null) {
                     LockSupport.parkNanos(pollMicros * 1000);
                     continue;
@@ -89,85 +100,136 @@ final class ScaleBench {
         }
     }
 
+    /** N tablets at once: scale.N_devices (scale_RATEhz.N_devices for another rate). */
     boolean run() throws InterruptedException {
-        String prefix = (intervalMicros == 1000 ? "scale." : "scale_" + 1_000_000 / intervalMicros + "hz.") + count
-                + "_devices";
-        ThreadUsage beforeOpen = ThreadUsage.now();
-        Tablets tablets = Tablets.open(usb, 4, count);
+        String rate = intervalMicros == 1000 ? "scale." : "scale_" + 1_000_000 / intervalMicros + "hz.";
+        Tablets tablets = Tablets.openReady(usb, 4, count, "scale");
         try {
-            int failed = tablets.firstNotReady();
-            if (failed >= 0) {
-                BenchRig.note(prefix + ": tablet " + failed + " did not open");
+            return tablets != null && run(rate + count + "_devices", tablets, count) != null;
+        } finally {
+            Tablets.close(tablets);
+        }
+    }
+
+    /**
+     * One poller spinning on its busy tablet (poll.1_threads), then N at once, each on its
+     * own (poll.N_threads): poll.p99_N_threads_over_1 is how much longer the slowest
+     * hundredth of polls took with N than with one.
+     */
+    boolean pollers() throws InterruptedException {
+        Tablets tablets = Tablets.openReady(usb, 6, count, "pollers");
+        try {
+            Result one = tablets == null ? null : run("poll.1_threads", tablets, 1);
+            Result all = one == null ? null : run("poll." + count + "_threads", tablets, count);
+            if (all != null) {
+                BenchRig.figure("poll.p99_" + count + "_threads_over_1", all.pollP99Nanos / one.pollP99Nanos, "x", 2);
+            }
+            return all != null;
+        } finally {
+            Tablets.close(tablets);
+        }
+    }
+
+    /**
+     * The same tablets first waiting while they have no report (zlp.without), then answering
+     * every poll with an empty packet meanwhile (zlp.with): zlp.latency_p99_with_over_without.
+     */
+    boolean emptyPackets() throws InterruptedException {
+        Tablets tablets = Tablets.openReady(usb, 5, count, "empty packets");
+        try {
+            Result without = tablets == null ? null : run("zlp.without", tablets, count);
+            if (without == null) {
                 return false;
             }
-            Set<Long> library = ThreadUsage.now().newSince(beforeOpen);
-            long perTablet = seconds * 1_000_000 / intervalMicros;
-            CountDownLatch started = new CountDownLatch(count);
-            CountDownLatch done = new CountDownLatch(count);
-            CountDownLatch release = new CountDownLatch(1);
-            Poller[] pollers = new Poller[count];
-            for (int i = 0; i < count; i++) {
-                pollers[i] = new Poller(i, tablets.handles[i], perTablet, started, done, release);
-                pollers[i].start();
-            }
-            started.await();
-            Set<Long> pollerThreads = new HashSet<>();
-            for (Poller p : pollers) {
-                pollerThreads.add(p.tid);
-            }
-
-            ThreadUsage start = ThreadUsage.now();
-            long begun = System.nanoTime();
-            long[] fed = BenchRig.feedPaced(tablets.devices, perTablet, intervalMicros);
-            // The last reports have a few seconds to arrive; what has not come by then is lost.
-            if (!done.await(5, TimeUnit.SECONDS)) {
-                for (Poller p : pollers) {
-                    p.stop = true;
-                }
-                done.await();
-            }
-            ThreadUsage end = ThreadUsage.now();
-            double window = (System.nanoTime() - begun) / 1e9;
-            long inEmulator = 0;
             for (long device : tablets.devices) {
-                inEmulator += BenchRig.queuedInput(device);
+                BenchRig.answerEmpty(device, true);
             }
-            release.countDown();
-            for (Poller p : pollers) {
-                p.join();
+            Result with = run("zlp.with", tablets, count);
+            if (with != null) {
+                BenchRig.figure("zlp.latency_p99_with_over_without", with.latencyP99Nanos / without.latencyP99Nanos,
+                        "x", 2);
             }
-
-            long fedAll = 0;
-            long taken = 0;
-            long outOfOrder = 0;
-            int measured = 0;
-            long[] latencies = new long[count * (int) perTablet];
-            for (int i = 0; i < count; i++) {
-                fedAll += fed[i];
-                taken += pollers[i].taken;
-                outOfOrder += pollers[i].outOfOrder;
-                System.arraycopy(pollers[i].latencies, 0, latencies, measured, (int) pollers[i].taken);
-                measured += (int) pollers[i].taken;
-            }
-            long[] libraryUsage = end.since(start, library);
-            long[] pollerUsage = end.since(start, pollerThreads);
-            long[] processUsage = end.since(start, end.ids());
-            double perReport = Math.max(1, taken) * 1000.0;   // ns to us per report
-            BenchRig.figure(prefix + ".reports", taken, "reports", 0);
-            BenchRig.figure(prefix + ".lost", fedAll - taken + outOfOrder, "reports", 0);
-            BenchRig.figure(prefix + ".lost_still_in_emulator", inEmulator, "reports", 0);
-            BenchRig.latencies(prefix, latencies, measured);
-            BenchRig.figure(prefix + ".read_thread_cpu_per_report_us", libraryUsage[0] / perReport, "us", 2);
-            BenchRig.figure(prefix + ".poller_cpu_per_report_us", pollerUsage[0] / perReport, "us", 2);
-            BenchRig.figure(prefix + ".cpu_per_report_us", (libraryUsage[0] + pollerUsage[0]) / perReport, "us", 2);
-            BenchRig.figure(prefix + ".read_thread_wakeups_per_report", libraryUsage[1] * 1000.0 / perReport,
-                    "switches", 2);
-            BenchRig.figure(prefix + ".rest_of_process_cpu_per_report_us",
-                    (processUsage[0] - libraryUsage[0] - pollerUsage[0]) / perReport, "us", 2);
-            BenchRig.figure(prefix + ".process_processors", processUsage[0] / 1e9 / window, "processors", 2);
-            return true;
+            return with != null;
         } finally {
-            tablets.close();
+            Tablets.close(tablets);
         }
+    }
+
+    /** The first {@code used} of the tablets, printed under {@code prefix}; null if it failed. */
+    private Result run(String prefix, Tablets tablets, int used) throws InterruptedException {
+        long[] devices = Arrays.copyOf(tablets.devices, used);
+        long perTablet = seconds * 1_000_000 / intervalMicros;
+        CountDownLatch started = new CountDownLatch(used);
+        CountDownLatch done = new CountDownLatch(used);
+        CountDownLatch release = new CountDownLatch(1);
+        Poller[] pollers = new Poller[used];
+        for (int i = 0; i < used; i++) {
+            pollers[i] = new Poller(i, tablets.handles[i], perTablet, started, done, release);
+            pollers[i].start();
+        }
+        started.await();
+        Set<Long> pollerThreads = new HashSet<>();
+        for (Poller p : pollers) {
+            pollerThreads.add(p.tid);
+        }
+
+        ThreadUsage start = ThreadUsage.now();
+        Set<Long> readThreads = start.named(ThreadUsage.READ_THREAD);
+        long begun = System.nanoTime();
+        long[] fed = BenchRig.feedPaced(devices, perTablet, intervalMicros);
+        // The last reports have a few seconds to arrive; what has not come by then is lost.
+        if (!done.await(5, TimeUnit.SECONDS)) {
+            for (Poller p : pollers) {
+                p.stop = true;
+            }
+            done.await();
+        }
+        ThreadUsage end = ThreadUsage.now();
+        double window = (System.nanoTime() - begun) / 1e9;
+        long inEmulator = 0;
+        for (long device : devices) {
+            inEmulator += BenchRig.queuedInput(device);
+        }
+        release.countDown();
+        for (Poller p : pollers) {
+            p.join();
+        }
+
+        long fedAll = 0;
+        long taken = 0;
+        long outOfOrder = 0;
+        int measured = 0;
+        long[] latencies = new long[used * (int) perTablet];
+        Durations polls = new Durations();
+        for (int i = 0; i < used; i++) {
+            Poller p = pollers[i];
+            fedAll += fed[i];
+            taken += p.taken;
+            outOfOrder += p.outOfOrder;
+            System.arraycopy(p.latencies, 0, latencies, measured, (int) p.taken);
+            measured += (int) p.taken;
+            polls.addAll(p.polls);
+        }
+        long[] readUsage = end.since(start, readThreads);
+        long[] pollerUsage = end.since(start, pollerThreads);
+        long[] processUsage = end.since(start, end.ids());
+        double perReport = Math.max(1, taken) * 1000.0;   // ns to us per report
+        BenchRig.figure(prefix + ".reports", taken, "reports", 0);
+        BenchRig.figure(prefix + ".lost", fedAll - taken + outOfOrder, "reports", 0);
+        BenchRig.figure(prefix + ".lost_still_in_emulator", inEmulator, "reports", 0);
+        BenchRig.latencies(prefix, latencies, measured);
+        BenchRig.figure(prefix + ".poll_median_ns", polls.percentile(50), "ns", 0);
+        BenchRig.figure(prefix + ".poll_p99_ns", polls.percentile(99), "ns", 0);
+        BenchRig.figure(prefix + ".read_thread_cpu_per_report_us", readUsage[0] / perReport, "us", 2);
+        BenchRig.figure(prefix + ".poller_cpu_per_report_us", pollerUsage[0] / perReport, "us", 2);
+        BenchRig.figure(prefix + ".cpu_per_report_us", (readUsage[0] + pollerUsage[0]) / perReport, "us", 2);
+        BenchRig.figure(prefix + ".read_thread_wakeups_per_report", readUsage[1] * 1000.0 / perReport,
+                "switches", 2);
+        BenchRig.figure(prefix + ".rest_of_process_cpu_per_report_us",
+                (processUsage[0] - readUsage[0] - pollerUsage[0]) / perReport, "us", 2);
+        BenchRig.figure(prefix + ".process_processors", processUsage[0] / 1e9 / window, "processors", 2);
+        long[] sorted = Arrays.copyOf(latencies, measured);
+        Arrays.sort(sorted);
+        return measured == 0 ? null : new Result(sorted[(int) Math.ceil(0.99 * measured) - 1], polls.percentile(99));
     }
 }
