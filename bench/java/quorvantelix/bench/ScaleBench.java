@@ -14,16 +14,17 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * Many tablets at once in one JVM: each sends a report every {@code intervalMicros} (a
  * 1000 Hz pen at 1000) for {@code seconds}, the tablets' turns spread over the interval,
  * and one Java thread per tablet polls it as an application would: it takes what is
- * queued, and after an empty poll parks for {@code pollMicros} (0: polls again at once).
+ * queued, and after an empty poll parks for {@code pollMicros} (0: yields the processor
+ * and polls again).
  * Printed under a prefix (scale.N_devices, scale_RATEhz.N_devices for another rate than
  * 1000 Hz): reports lost (not in Java 5 s after the last was sent; of those, how many the
  * emulated devices still held), latency from feeding the report to Java holding the array
  * (its time queued in the emulated device included), how long each poll call took, and
  * the processor time per report of the library's read thread and of the pollers, beside
  * the rest of the process's (the emulated devices, their feeder, the JVM) and how many
- * processors the whole process kept busy. The same run also compares 16 pollers at once
- * with one ({@link #pollers}) and tablets that answer every poll with an empty packet
- * with tablets that wait ({@link #emptyPackets}).
+ * processors the whole process kept busy. The same runs also compare N pollers at once
+ * with one ({@link #pollers}), and tablets that answer every poll with an empty packet
+ * with the same tablets waiting ({@link #emptyPackets}).
  */
 final class ScaleBench {
     private final NativeUSB usb;
@@ -44,7 +45,7 @@ final class ScaleBench {
         this.pollMicros = pollMicros;
     }
 
-    /** One tablet's poller: takes its reports in order and records each one's latency. */
+    /** One tablet's poller: takes its reports in order, records each one's latency and times each poll. */
     private final class Poller extends Thread {
         final long handle;
         final long[] latencies;
@@ -78,7 +79,11 @@ final class ScaleBench {
                 long now = System.nanoTime();
                 polls.add(now - called);
                 if (report == null) {
-                    LockSupport.parkNanos(pollMicros * 1000);
+                    if (pollMicros > 0) {
+                        LockSupport.parkNanos(pollMicros * 1000);
+                    } else {
+                        Thread.yield();
+                    }
                     continue;
                 }
                 ByteBuffer bytes = ByteBuffer.wrap(report).order(ByteOrder.LITTLE_ENDIAN);
