@@ -5,8 +5,8 @@
 # library as it was before its read path was reworked (built from git, commit $BEFORE).
 # Its poll is also measured as it was before the poll was trimmed (commit $POLL_BEFORE).
 # Each round runs every reader and part once, one after another: the report path, the
-# poll and the registry, many tablets at once (1, 4, 16), tablets that answer with empty
-# packets against tablets that wait, 16 pollers at once against one, discovery beside
+# poll and the registry, many tablets at once (1, 4, 16), a tablet that answers with empty
+# packets and waits by turns, 16 pollers at once against one, discovery beside
 # hidapi's, and the idle change subscription before and now. Every figure is the median
 # over the rounds, so that a drift in the machine's speed hits all alike. A backlog nobody
 # polls and idle devices run once; profiles (perf) of the read threads, of the 16 tablets
@@ -41,10 +41,10 @@ SCALE_PLAN=(6 1000 1000)
 SCALE_SLOW_COUNTS=(1 16)
 SCALE_SLOW_PLAN=(10 8000 1000)
 SCALE_PROFILE_SECONDS=5
-# Tablets, seconds, interval and pause as above: one 1000 Hz tablet, first waiting while
-# it has no report, then answering every poll with an empty packet meanwhile; and one
-# poller, then 16 at once, that poll their 125 Hz tablets again at once after a yield.
-ZLP_PLAN=(1 4 1000 1000)
+# Tablets, seconds, interval and pause as above: one 1000 Hz tablet that waits while it
+# has no report and answers every poll with an empty packet meanwhile by turns; and one
+# poller, then 16 at once, that poll their 125 Hz tablets again at once (they spin).
+ZLP_PLAN=(1 6 1000 1000)
 POLLERS_PLAN=(16 4 8000 0)
 # Seconds of the idle subscription's window.
 IDLE_SUBSCRIPTION_SECONDS=10
@@ -139,7 +139,7 @@ for round in $(seq "$ROUNDS"); do
     run "scale_125hz.$count.$round" "round $round: library, $count tablets at once, 125 Hz" \
       jvm library "$NSBENCH_LIBRARY_DIR" scale "$count" "${SCALE_SLOW_PLAN[@]}"
   done
-  run "zlp.$round" "round $round: library, a tablet without and with empty packets" \
+  run "zlp.$round" "round $round: library, a tablet with and without empty packets by turns" \
     jvm library "$NSBENCH_LIBRARY_DIR" zlp "${ZLP_PLAN[@]}"
   run "pollers.$round" "round $round: library, one poller and ${POLLERS_PLAN[0]} at once" \
     jvm library "$NSBENCH_LIBRARY_DIR" pollers "${POLLERS_PLAN[@]}"

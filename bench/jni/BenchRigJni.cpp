@@ -135,11 +135,6 @@ JNIEXPORT void JNICALL BENCH_RIG(feedUnread)(JNIEnv*, jclass, jlong device, jlon
         nsemu::Emulator::instance().feedInput(device, std::vector<std::uint8_t>(static_cast<std::size_t>(length), 0x02));
 }
 
-JNIEXPORT void JNICALL BENCH_RIG(answerEmpty)(JNIEnv*, jclass, jlong device, jboolean on)
-{
-    nsemu::Emulator::instance().answerEmpty(device, on == JNI_TRUE);
-}
-
 JNIEXPORT void JNICALL BENCH_RIG(figure)(JNIEnv* env, jclass, jstring key, jdouble value, jstring unit,
                                          jint decimals)
 {
@@ -198,16 +193,17 @@ JNIEXPORT jlong JNICALL BENCH_RIG(threadId)(JNIEnv*, jclass)
 
 // Feeds every device `count` reports, each device at `intervalMicros` apart and the devices
 // spread evenly over the interval, as tablets with clocks of their own would send them.
-// Returns how many each device was fed.
+// Returns how many each device was fed. `emptyBlock`: see nsbench::feedPaced.
 JNIEXPORT jlongArray JNICALL BENCH_RIG(feedPaced)(JNIEnv* env, jclass, jlongArray devices, jlong count,
-                                                  jlong intervalMicros)
+                                                  jlong intervalMicros, jlong emptyBlock)
 {
     const jsize n = env->GetArrayLength(devices);
     std::vector<jlong> ids(static_cast<std::size_t>(n));
     env->GetLongArrayRegion(devices, 0, n, ids.data());
     std::vector<nsemu::DeviceId> deviceIds(ids.begin(), ids.end());
     const std::vector<std::uint64_t> fed = nsbench::feedPaced(deviceIds, static_cast<std::uint64_t>(count),
-                                                              std::chrono::microseconds(intervalMicros));
+                                                              std::chrono::microseconds(intervalMicros),
+                                                              static_cast<std::uint64_t>(emptyBlock));
     std::vector<jlong> result(fed.begin(), fed.end());
     jlongArray array = env->NewLongArray(n);
     if (array != nullptr)

@@ -69,7 +69,7 @@ bool ReportFeeder::pingPong(std::uint64_t count)
 }
 
 std::vector<std::uint64_t> feedPaced(const std::vector<nsemu::DeviceId>& devices, std::uint64_t count,
-                                     std::chrono::microseconds interval)
+                                     std::chrono::microseconds interval, std::uint64_t emptyBlock)
 {
     nsemu::Emulator& emulator = nsemu::Emulator::instance();
     std::vector<std::uint64_t> fed(devices.size(), 0);
@@ -77,13 +77,21 @@ std::vector<std::uint64_t> feedPaced(const std::vector<nsemu::DeviceId>& devices
         return fed;
     const auto start = std::chrono::steady_clock::now();
     const auto turn = std::chrono::duration_cast<std::chrono::nanoseconds>(interval) / devices.size();
+    const auto answerEmpty = [&](bool on) {
+        for (nsemu::DeviceId device : devices)
+            emulator.answerEmpty(device, on);
+    };
     for (std::uint64_t k = 0; k < count; ++k) {
+        if (emptyBlock != 0 && k % emptyBlock == 0)
+            answerEmpty(k / emptyBlock % 2 == 1);
         for (std::size_t i = 0; i < devices.size(); ++i) {
             std::this_thread::sleep_until(start + k * interval + i * turn);
             emulator.feedInput(devices[i], stampedReport(k, monotonicNanos()));
             ++fed[i];
         }
     }
+    if (emptyBlock != 0)
+        answerEmpty(false);
     return fed;
 }
 

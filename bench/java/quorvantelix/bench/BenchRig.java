@@ -54,12 +54,6 @@ final class BenchRig {
     /** Feeds {@code count} plain reports of {@code length} bytes at once, for nobody in particular to take. */
     static native void feedUnread(long device, long count, int length);
 
-    /**
-     * While on, the device answers every IN transfer with an empty packet at once when it
-     * has no report, instead of keeping the transfer pending.
-     */
-    static native void answerEmpty(long device, boolean on);
-
     static native void figure(String key, double value, String unit, int decimals);
 
     static native void note(String text);
@@ -84,9 +78,11 @@ final class BenchRig {
 
     /**
      * Feeds each device {@code count} stamped reports {@code intervalMicros} apart, the
-     * devices' turns spread evenly over the interval; returns how many each was fed.
+     * devices' turns spread evenly over the interval; returns how many each was fed. With
+     * {@code emptyBlock} not 0, the devices answer every poll with an empty packet while they
+     * have no report in every other block of that many reports, from the second on.
      */
-    static native long[] feedPaced(long[] devices, long count, long intervalMicros);
+    static native long[] feedPaced(long[] devices, long count, long intervalMicros, long emptyBlock);
 
     /** hidapi's hid_enumerate of every HID device: how many interfaces it listed, or -1. */
     static native int hidEnumerate();

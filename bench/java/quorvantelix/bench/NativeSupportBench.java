@@ -15,8 +15,8 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * <li>"scale" N seconds interval_us poll_us (N tablets at once, see {@link ScaleBench});</li>
  * <li>"pollers" N seconds interval_us poll_us (one poller, then N at once, see
  * {@link ScaleBench#pollers});</li>
- * <li>"zlp" N seconds interval_us poll_us (N tablets without and with empty packets, see
- * {@link ScaleBench#emptyPackets});</li>
+ * <li>"zlp" N seconds interval_us poll_us (N tablets with and without empty packets by
+ * turns, see {@link ScaleBench#emptyPackets});</li>
  * <li>"discovery" (discovery beside hidapi's enumeration);</li>
  * <li>"subscription" seconds (an idle change subscription);</li>
  * <li>"others" (a backlog nobody polls, see {@link BacklogBench}, and idle devices), the

@@ -8,14 +8,15 @@ import java.util.Set;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.locks.LockSupport;
+import java.util.function.IntPredicate;
+import java.util.stream.IntStream;
 import quorvantelix.dm.connections.usb.NativeUSB;
 
 /**
  * Many tablets at once in one JVM: each sends a report every {@code intervalMicros} (a
  * 1000 Hz pen at 1000) for {@code seconds}, the tablets' turns spread over the interval,
  * and one Java thread per tablet polls it as an application would: it takes what is
- * queued, and after an empty poll parks for {@code pollMicros} (0: yields the processor
- * and polls again).
+ * queued, and after an empty poll parks for {@code pollMicros} (0: polls again at once).
  * Printed under a prefix (scale.N_devices, scale_RATEhz.N_devices for another rate than
  * 1000 Hz): reports lost (not in Java 5 s after the last was sent; of those, how many the
  * emulated devices still held), latency from feeding the report to Java holding the array
@@ -24,17 +25,28 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * the rest of the process's (the emulated devices, their feeder, the JVM) and how many
  * processors the whole process kept busy. The same runs also compare N pollers at once
  * with one ({@link #pollers}), and tablets that answer every poll with an empty packet
- * with the same tablets waiting ({@link #emptyPackets}).
+ * with tablets that wait, in the same run ({@link #emptyPackets}).
  */
 final class ScaleBench {
+    // Empty packets take turns with waiting by blocks of this many reports; the first of
+    // each block are left out, in which a pause begun in the block before may still run.
+    private static final int EMPTY_BLOCK = 500;
+    private static final int EMPTY_SETTLE = 100;
+
     private final NativeUSB usb;
     private final int count;
     private final long seconds;
     private final long intervalMicros;
     private final long pollMicros;
 
-    /** What one run measured, for the comparisons within a JVM. */
-    private record Result(double latencyP99Nanos, double pollP99Nanos) {
+    /** What one run measured: each tablet's latencies in nanoseconds, and every poll's duration. */
+    private record Result(long[][] latencies, Durations polls) {
+        /** Every tablet's latencies of its k-th report delivered, for each k that passes {@code which}. */
+        long[] latencies(IntPredicate which) {
+            return Arrays.stream(latencies)
+                    .flatMapToLong(l -> IntStream.range(0, l.length).filter(which).mapToLong(i -> l[i]))
+                    .toArray();
+        }
     }
 
     ScaleBench(NativeUSB usb, int count, long seconds, long intervalMicros, long pollMicros) {
@@ -79,11 +91,7 @@ final class ScaleBench {
                 long now = System.nanoTime();
                 polls.add(now - called);
                 if (report == null) {
-                    if (pollMicros > 0) {
-                        LockSupport.parkNanos(pollMicros * 1000);
-                    } else {
-                        Thread.yield();
-                    }
+                    LockSupport.parkNanos(pollMicros * 1000);   // returns at once for 0
                     continue;
                 }
                 ByteBuffer bytes = ByteBuffer.wrap(report).order(ByteOrder.LITTLE_ENDIAN);
@@ -110,7 +118,7 @@ final class ScaleBench {
         String rate = intervalMicros == 1000 ? "scale." : "scale_" + 1_000_000 / intervalMicros + "hz.";
         Tablets tablets = Tablets.openReady(usb, 4, count, "scale");
         try {
-            return tablets != null && run(rate + count + "_devices", tablets, count) != null;
+            return tablets != null && run(rate + count + "_devices", tablets, count, 0) != null;
         } finally {
             Tablets.close(tablets);
         }
@@ -124,10 +132,11 @@ final class ScaleBench {
     boolean pollers() throws InterruptedException {
         Tablets tablets = Tablets.openReady(usb, 6, count, "pollers");
         try {
-            Result one = tablets == null ? null : run("poll.1_threads", tablets, 1);
-            Result all = one == null ? null : run("poll." + count + "_threads", tablets, count);
+            Result one = tablets == null ? null : run("poll.1_threads", tablets, 1, 0);
+            Result all = one == null ? null : run("poll." + count + "_threads", tablets, count, 0);
             if (all != null) {
-                BenchRig.figure("poll.p99_" + count + "_threads_over_1", all.pollP99Nanos / one.pollP99Nanos, "x", 2);
+                BenchRig.figure("poll.p99_" + count + "_threads_over_1", all.polls.percentile(99)
+                        / one.polls.percentile(99), "x", 2);
             }
             return all != null;
         } finally {
@@ -136,32 +145,41 @@ final class ScaleBench {
     }
 
     /**
-     * The same tablets first waiting while they have no report (zlp.without), then answering
-     * every poll with an empty packet meanwhile (zlp.with): zlp.latency_p99_with_over_without.
+     * N tablets that wait while they have no report and answer every poll with an empty packet
+     * meanwhile by turns, in blocks of {@value #EMPTY_BLOCK} reports, so that the machine's
+     * moods hit both alike (zlp): the latencies of the reports sent either way (zlp.without,
+     * zlp.with) and zlp.latency_p99_with_over_without.
      */
     boolean emptyPackets() throws InterruptedException {
         Tablets tablets = Tablets.openReady(usb, 5, count, "empty packets");
         try {
-            Result without = tablets == null ? null : run("zlp.without", tablets, count);
-            if (without == null) {
+            Result both = tablets == null ? null : run("zlp", tablets, count, EMPTY_BLOCK);
+            if (both == null) {
                 return false;
             }
-            for (long device : tablets.devices) {
-                BenchRig.answerEmpty(device, true);
-            }
-            Result with = run("zlp.with", tablets, count);
-            if (with != null) {
-                BenchRig.figure("zlp.latency_p99_with_over_without", with.latencyP99Nanos / without.latencyP99Nanos,
-                        "x", 2);
-            }
-            return with != null;
+            long[] without = both.latencies(k -> k % EMPTY_BLOCK >= EMPTY_SETTLE && k / EMPTY_BLOCK % 2 == 0);
+            long[] with = both.latencies(k -> k % EMPTY_BLOCK >= EMPTY_SETTLE && k / EMPTY_BLOCK % 2 == 1);
+            BenchRig.latencies("zlp.without", without, without.length);
+            BenchRig.latencies("zlp.with", with, with.length);
+            BenchRig.figure("zlp.latency_p99_with_over_without", p99(with) / p99(without), "x", 2);
+            return true;
         } finally {
             Tablets.close(tablets);
         }
     }
 
-    /** The first {@code used} of the tablets, printed under {@code prefix}; null if it failed. */
-    private Result run(String prefix, Tablets tablets, int used) throws InterruptedException {
+    /** The nearest-rank 99th percentile, as {@link BenchRig#latencies} prints it. */
+    private static double p99(long[] values) {
+        long[] sorted = values.clone();
+        Arrays.sort(sorted);
+        return sorted.length == 0 ? Double.NaN : sorted[(int) Math.ceil(0.99 * sorted.length) - 1];
+    }
+
+    /**
+     * The first {@code used} of the tablets, printed under {@code prefix}, with empty packets
+     * by turns if {@code emptyBlock} is not 0; null if no report came.
+     */
+    private Result run(String prefix, Tablets tablets, int used, long emptyBlock) throws InterruptedException {
         long[] devices = Arrays.copyOf(tablets.devices, used);
         long perTablet = seconds * 1_000_000 / intervalMicros;
         CountDownLatch started = new CountDownLatch(used);
@@ -181,7 +199,7 @@ final class ScaleBench {
         ThreadUsage start = ThreadUsage.now();
         Set<Long> readThreads = start.named(ThreadUsage.READ_THREAD);
         long begun = System.nanoTime();
-        long[] fed = BenchRig.feedPaced(devices, perTablet, intervalMicros);
+        long[] fed = BenchRig.feedPaced(devices, perTablet, intervalMicros, emptyBlock);
         // The last reports have a few seconds to arrive; what has not come by then is lost.
         if (!done.await(5, TimeUnit.SECONDS)) {
             for (Poller p : pollers) {
@@ -203,26 +221,26 @@ final class ScaleBench {
         long fedAll = 0;
         long taken = 0;
         long outOfOrder = 0;
-        int measured = 0;
-        long[] latencies = new long[used * (int) perTablet];
+        long[][] latencies = new long[used][];
         Durations polls = new Durations();
         for (int i = 0; i < used; i++) {
             Poller p = pollers[i];
             fedAll += fed[i];
             taken += p.taken;
             outOfOrder += p.outOfOrder;
-            System.arraycopy(p.latencies, 0, latencies, measured, (int) p.taken);
-            measured += (int) p.taken;
+            latencies[i] = Arrays.copyOf(p.latencies, (int) p.taken);
             polls.addAll(p.polls);
         }
         long[] readUsage = end.since(start, readThreads);
         long[] pollerUsage = end.since(start, pollerThreads);
         long[] processUsage = end.since(start, end.ids());
+        Result result = new Result(latencies, polls);
         double perReport = Math.max(1, taken) * 1000.0;   // ns to us per report
         BenchRig.figure(prefix + ".reports", taken, "reports", 0);
         BenchRig.figure(prefix + ".lost", fedAll - taken + outOfOrder, "reports", 0);
         BenchRig.figure(prefix + ".lost_still_in_emulator", inEmulator, "reports", 0);
-        BenchRig.latencies(prefix, latencies, measured);
+        long[] all = result.latencies(k -> true);
+        BenchRig.latencies(prefix, all, all.length);
         BenchRig.figure(prefix + ".poll_median_ns", polls.percentile(50), "ns", 0);
         BenchRig.figure(prefix + ".poll_p99_ns", polls.percentile(99), "ns", 0);
         BenchRig.figure(prefix + ".read_thread_cpu_per_report_us", readUsage[0] / perReport, "us", 2);
@@ -233,8 +251,6 @@ final class ScaleBench {
         BenchRig.figure(prefix + ".rest_of_process_cpu_per_report_us",
                 (processUsage[0] - readUsage[0] - pollerUsage[0]) / perReport, "us", 2);
         BenchRig.figure(prefix + ".process_processors", processUsage[0] / 1e9 / window, "processors", 2);
-        long[] sorted = Arrays.copyOf(latencies, measured);
-        Arrays.sort(sorted);
-        return measured == 0 ? null : new Result(sorted[(int) Math.ceil(0.99 * measured) - 1], polls.percentile(99));
+        return taken == 0 ? null : result;
     }
 }
