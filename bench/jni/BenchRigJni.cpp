@@ -131,8 +131,9 @@ JNIEXPORT jlong JNICALL BENCH_RIG(fed)(JNIEnv*, jclass, jlong device)
 // Feeds reports without waiting for anyone to take them (the host still has to).
 JNIEXPORT void JNICALL BENCH_RIG(feedUnread)(JNIEnv*, jclass, jlong device, jlong count, jint length)
 {
+    const std::vector<std::uint8_t> report(static_cast<std::size_t>(length), 0x02);
     for (jlong i = 0; i < count; ++i)
-        nsemu::Emulator::instance().feedInput(device, std::vector<std::uint8_t>(static_cast<std::size_t>(length), 0x02));
+        nsemu::Emulator::instance().feedInput(device, report);
 }
 
 JNIEXPORT void JNICALL BENCH_RIG(figure)(JNIEnv* env, jclass, jstring key, jdouble value, jstring unit,

@@ -43,7 +43,8 @@ public final class NativeSupportBench {
             case "zlp":
                 ScaleBench scale = new ScaleBench(usb, Integer.parseInt(rest[0]), Long.parseLong(rest[1]),
                         Long.parseLong(rest[2]), Long.parseLong(rest[3]));
-                ok = part.equals("scale") ? scale.run() : part.equals("pollers") ? scale.pollers() : scale.emptyPackets();
+                ok = part.equals("scale") ? scale.run()
+                        : part.equals("pollers") ? scale.pollers() : scale.emptyPackets();
                 break;
             case "others":
                 Plan plan = new Plan(rest);
