@@ -179,10 +179,11 @@ row() {   # row <label> <suffix> [suffix of the peers]: one figure for every rea
   echo
   echo "## Empty packets, pollers at once, a backlog"
   echo
-  echo "One 1000 Hz tablet for 6 s, its poller as above, that takes turns by blocks of 500"
-  echo "reports: it waits while it has no report, then answers every poll with an empty packet"
-  echo "meanwhile (one a polling interval), and so on. The first 100 reports of each block are"
-  echo "left out of the latencies either way. Medians over the rounds."
+  echo "One 125 Hz tablet for 10 s, polled by the host every millisecond, its poller as above,"
+  echo "that takes turns a second each: it waits while it has no report, then answers every"
+  echo "poll with an empty packet meanwhile, and so on. The first fifth of each second is left"
+  echo "out of the latencies either way. \`zlp.latency_p99_with_over_without\` is the median over"
+  echo "the pairs of seconds of one's p99 over the other's. Medians over the rounds."
   echo
   echo "| figure | waits | empty packets | the whole run |"
   echo "|---|---|---|---|"

@@ -41,10 +41,11 @@ SCALE_PLAN=(6 1000 1000)
 SCALE_SLOW_COUNTS=(1 16)
 SCALE_SLOW_PLAN=(10 8000 1000)
 SCALE_PROFILE_SECONDS=5
-# Tablets, seconds, interval and pause as above: one 1000 Hz tablet that waits while it
-# has no report and answers every poll with an empty packet meanwhile by turns; and one
-# poller, then 16 at once, that poll their 125 Hz tablets again at once (they spin).
-ZLP_PLAN=(1 6 1000 1000)
+# Tablets, seconds, interval and pause as above: one 125 Hz tablet, polled by the host
+# every millisecond, that waits while it has no report and answers every poll with an
+# empty packet meanwhile by turns; and one poller, then 16 at once, that poll their 125 Hz
+# tablets again at once (they spin).
+ZLP_PLAN=(1 10 8000 1000)
 POLLERS_PLAN=(16 4 8000 0)
 # Seconds of the idle subscription's window.
 IDLE_SUBSCRIPTION_SECONDS=10

@@ -61,6 +61,7 @@ JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint ad
 {
     nsemu::DeviceDescription tablet = nsemu::models::tablet(0x078c, 0x0600, bus, address);
     tablet.inPacketSize = static_cast<std::uint16_t>(packetSize);
+    tablet.inInterval = 1;   // polled every millisecond (every microframe at high speed), as a 1000 Hz pen is
     if (packetSize > 64)
         tablet.speed = "480";   // interrupt packets over 64 bytes are high speed's
     return nsemu::Emulator::instance().plug(tablet);

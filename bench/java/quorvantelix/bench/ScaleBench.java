@@ -2,8 +2,10 @@ package quorvantelix.bench;
 
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashSet;
+import java.util.List;
 import java.util.Set;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
@@ -28,10 +30,9 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * with tablets that wait, in the same run ({@link #emptyPackets}).
  */
 final class ScaleBench {
-    // Empty packets take turns with waiting by blocks of this many reports; the first of
-    // each block are left out, in which a pause begun in the block before may still run.
-    private static final int EMPTY_BLOCK = 500;
-    private static final int EMPTY_SETTLE = 100;
+    // Empty packets take turns with waiting by blocks of a second; the first fifth of each
+    // block is left out, in which a pause begun in the block before may still run.
+    private static final long EMPTY_BLOCK_MICROS = 1_000_000;
 
     private final NativeUSB usb;
     private final int count;
@@ -146,22 +147,36 @@ final class ScaleBench {
 
     /**
      * N tablets that wait while they have no report and answer every poll with an empty packet
-     * meanwhile by turns, in blocks of {@value #EMPTY_BLOCK} reports, so that the machine's
-     * moods hit both alike (zlp): the latencies of the reports sent either way (zlp.without,
-     * zlp.with) and zlp.latency_p99_with_over_without.
+     * meanwhile by turns, a second each, so that the machine's moods hit both alike (zlp): the
+     * latencies of the reports sent either way (zlp.without, zlp.with), and
+     * zlp.latency_p99_with_over_without, the median over the pairs of blocks of the p99 with
+     * over the p99 without, so that a stall of the machine in one block does not decide it.
      */
     boolean emptyPackets() throws InterruptedException {
+        int block = (int) (EMPTY_BLOCK_MICROS / intervalMicros);
+        int settle = block / 5;
         Tablets tablets = Tablets.openReady(usb, 5, count, "empty packets");
         try {
-            Result both = tablets == null ? null : run("zlp", tablets, count, EMPTY_BLOCK);
+            Result both = tablets == null ? null : run("zlp", tablets, count, block);
             if (both == null) {
                 return false;
             }
-            long[] without = both.latencies(k -> k % EMPTY_BLOCK >= EMPTY_SETTLE && k / EMPTY_BLOCK % 2 == 0);
-            long[] with = both.latencies(k -> k % EMPTY_BLOCK >= EMPTY_SETTLE && k / EMPTY_BLOCK % 2 == 1);
+            IntPredicate settled = k -> k % block >= settle;
+            long[] without = both.latencies(settled.and(k -> k / block % 2 == 0));
+            long[] with = both.latencies(settled.and(k -> k / block % 2 == 1));
             BenchRig.latencies("zlp.without", without, without.length);
             BenchRig.latencies("zlp.with", with, with.length);
-            BenchRig.figure("zlp.latency_p99_with_over_without", p99(with) / p99(without), "x", 2);
+            List<Double> ratios = new ArrayList<>();
+            for (int b = 1; b < seconds * 1_000_000 / intervalMicros / block; b += 2) {
+                int w = b;
+                ratios.add(p99(both.latencies(settled.and(k -> k / block == w)))
+                        / p99(both.latencies(settled.and(k -> k / block == w - 1))));
+            }
+            if (ratios.isEmpty()) {
+                BenchRig.note("empty packets: the run is shorter than two blocks");
+                return false;
+            }
+            BenchRig.figure("zlp.latency_p99_with_over_without", ReportPathBench.median(ratios), "x", 2);
             return true;
         } finally {
             Tablets.close(tablets);
