@@ -14,7 +14,6 @@
 
 #include "Emulator.h"
 #include "Figures.h"
-#include "Models.h"
 #include "ReportFeeder.h"
 #include "StampedReport.h"
 #include "ThreadCpu.h"
@@ -56,15 +55,9 @@ JNIEXPORT void JNICALL BENCH_RIG(start)(JNIEnv*, jclass)
     }
 }
 
-// A 0x078c:0x0600 tablet whose interrupt IN endpoint's wMaxPacketSize is `packetSize`.
 JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address, jint packetSize)
 {
-    nsemu::DeviceDescription tablet = nsemu::models::tablet(0x078c, 0x0600, bus, address);
-    tablet.inPacketSize = static_cast<std::uint16_t>(packetSize);
-    tablet.inInterval = 1;   // polled every millisecond (every microframe at high speed), as a 1000 Hz pen is
-    if (packetSize > 64)
-        tablet.speed = "480";   // interrupt packets over 64 bytes are high speed's
-    return nsemu::Emulator::instance().plug(tablet);
+    return nsemu::Emulator::instance().plug(nsbench::benchTablet(bus, address, packetSize));
 }
 
 JNIEXPORT jstring JNICALL BENCH_RIG(path)(JNIEnv* env, jclass, jlong device)

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "StampedReport.h"
+#include "Models.h"
 
 namespace nsbench {
 
@@ -13,6 +13,16 @@ constexpr std::chrono::seconds kStalled{5};
 constexpr std::chrono::microseconds kPause{20};
 // The gap between reports while latency is measured: a 1000 Hz tablet's.
 constexpr std::chrono::microseconds kReportInterval{1000};
+}
+
+nsemu::DeviceDescription benchTablet(int bus, int address, int packetSize)
+{
+    nsemu::DeviceDescription tablet = nsemu::models::tablet(0x078c, 0x0600, bus, address);
+    tablet.inPacketSize = static_cast<std::uint16_t>(packetSize);
+    tablet.inInterval = 1;   // a millisecond, or a microframe at high speed
+    if (packetSize > 64)
+        tablet.speed = "480";   // interrupt packets over 64 bytes are high speed's
+    return tablet;
 }
 
 ReportFeeder::ReportFeeder(nsemu::DeviceId device, std::function<std::uint64_t()> taken)

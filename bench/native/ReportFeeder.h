@@ -8,8 +8,13 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "StampedReport.h"
 
 namespace nsbench {
+
+// The emulated pen tablet every reader reads (0x078c:0x0600), its interrupt IN endpoint's
+// wMaxPacketSize `packetSize`, polled by the host every millisecond as a 1000 Hz pen is.
+nsemu::DeviceDescription benchTablet(int bus, int address, int packetSize = kReportLength);
 
 class ReportFeeder {
 public:
