@@ -1,7 +1,5 @@
 #include "EventThread.h"
 
-#include "ReportStream.h"
-
 #include <signal.h>
 #include <sys/time.h>
 #include <syslog.h>
@@ -41,7 +39,7 @@ EventThread& EventThread::instance()
     return thread;
 }
 
-bool EventThread::join(ReportStream* stream)
+bool EventThread::join(EventClient* client)
 {
     std::lock_guard<std::mutex> life(m_lifeMutex);
     if (!m_started) {
@@ -67,21 +65,21 @@ bool EventThread::join(ReportStream* stream)
     }
     try {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_streams.push_back(stream);
+        m_clients.push_back(client);
     } catch (...) {
-        return false;   // the thread stays for the streams it serves, or ends with the next leave
+        return false;   // the thread stays for the clients it serves, or ends with the next leave
     }
     return true;
 }
 
-void EventThread::leave(ReportStream* stream)
+void EventThread::leave(EventClient* client)
 {
     std::lock_guard<std::mutex> life(m_lifeMutex);
     bool last;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_streams.erase(std::remove(m_streams.begin(), m_streams.end(), stream), m_streams.end());
-        last = m_streams.empty();
+        m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+        last = m_clients.empty();
     }
     if (!last || !m_started)
         return;
@@ -127,8 +125,8 @@ void EventThread::loop()
 int64_t EventThread::nextDueNs()
 {
     int64_t due = 0;
-    for (ReportStream* stream : m_streams) {
-        const int64_t at = stream->retryDueNs();
+    for (EventClient* client : m_clients) {
+        const int64_t at = client->retryDueNs();
         if (at != 0 && (due == 0 || at < due))
             due = at;
     }
@@ -139,10 +137,10 @@ void EventThread::retryDue()
 {
     const int64_t now = steadyNs();
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (ReportStream* stream : m_streams) {
-        const int64_t at = stream->retryDueNs();
+    for (EventClient* client : m_clients) {
+        const int64_t at = client->retryDueNs();
         if (at != 0 && at <= now)
-            stream->retryParked();
+            client->retryParked();
     }
 }
 
