@@ -41,7 +41,6 @@ public:
 
     // Java's poll: the oldest report into `buffer` (room for the report length), or 0.
     int take(unsigned char* buffer) { return m_queue.take(buffer); }
-    bool hasReports() const { return !m_queue.empty(); }
     int reportLength() const { return m_queue.reportLength(); }
 
     // The event thread's side: when the paused transfers are due (steady clock, ns; 0 for
