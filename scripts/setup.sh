@@ -8,7 +8,8 @@ export DEBIAN_FRONTEND=noninteractive
 # windows, in the GTK look too, in the JVM of each ABI. Xephyr: an X server that turns its
 # screen. g++-12-multilib builds the 32-bit trees; its metapackage g++-multilib would
 # conflict with Debian's i386 cross toolchain (crossbuild-essential-i386), which builds the
-# i386 package.
+# i386 package. GLib's i386 development files build the 32-bit emulator; GTK+ 2's used to
+# bring them along.
 AMD64_PKGS=(
   build-essential cmake pkg-config g++-12-multilib clang file binutils dpkg-dev
   libusb-1.0-0-dev libxcb1-dev libxcb-randr0-dev libx11-dev
@@ -20,7 +21,7 @@ AMD64_PKGS=(
   debhelper lintian crossbuild-essential-i386 udev acl
 )
 I386_PKGS=(
-  libc6-dev:i386 libusb-1.0-0-dev:i386 libx11-dev:i386 libumockdev0:i386
+  libc6-dev:i386 libusb-1.0-0-dev:i386 libx11-dev:i386 libumockdev0:i386 libglib2.0-dev:i386
   libxcb1:i386 libxcb-randr0:i386 openjdk-17-jre:i386 libgtk-3-0:i386
 )
 ALL_PKGS=("${AMD64_PKGS[@]}" "${I386_PKGS[@]}")

@@ -10,6 +10,10 @@
 // ends it. Every native call on an object holds a Lease for its duration; retiring waits
 // for the leases under way and refuses new ones, so an object is never deleted under a
 // call. Lookups are O(1), whatever the number of live objects.
+//
+// The objects are spread over shards by address, each with its own mutex, so that calls on
+// different objects seldom meet on a lock; a lease holds no lock at all while the call runs.
+// The order of registration has a mutex of its own, taken before a shard's.
 #include <jni.h>
 
 #include <atomic>
@@ -42,19 +46,25 @@ template <typename T>
 class HandleRegistry {
     struct Entry {
         std::unique_ptr<T> object;
-        typename std::list<T*>::iterator position;
+        typename std::list<T*>::iterator position;   // m_orderMutex
         // Leases under way in the low bits, the retiring mark in the top bit: one word, so
         // that ending a call touches the entry exactly once.
         std::atomic<uint32_t> state{0};
     };
+    struct Shard {
+        std::mutex mutex;
+        std::condition_variable idle;
+        std::unordered_map<const void*, Entry> entries;
+    };
     static constexpr uint32_t kRetiring = 0x80000000u;
+    static constexpr size_t kShards = 64;
 
 public:
     // One native call's hold on an object; empty when the handle names no object in use.
     class Lease {
     public:
         Lease() = default;
-        Lease(Lease&& other) noexcept : m_registry(other.m_registry), m_entry(other.m_entry)
+        Lease(Lease&& other) noexcept : m_shard(other.m_shard), m_entry(other.m_entry)
         {
             other.m_entry = nullptr;
         }
@@ -63,7 +73,7 @@ public:
         ~Lease()
         {
             if (m_entry != nullptr)
-                m_registry->endCall(m_entry);
+                endCall(*m_shard, m_entry);
         }
 
         T* get() const { return m_entry != nullptr ? m_entry->object.get() : nullptr; }
@@ -72,9 +82,9 @@ public:
 
     private:
         friend class HandleRegistry;
-        Lease(HandleRegistry* registry, Entry* entry) : m_registry(registry), m_entry(entry) {}
+        Lease(Shard* shard, Entry* entry) : m_shard(shard), m_entry(entry) {}
 
-        HandleRegistry* m_registry = nullptr;
+        Shard* m_shard = nullptr;
         Entry* m_entry = nullptr;
     };
 
@@ -83,13 +93,15 @@ public:
     jlong add(std::unique_ptr<T> object)
     {
         T* p = object.get();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto placed = m_entries.try_emplace(p);
+        std::lock_guard<std::mutex> order(m_orderMutex);
+        Shard& shard = shardOf(p);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        auto placed = shard.entries.try_emplace(p);
         Entry& entry = placed.first->second;
         try {
             entry.position = m_order.insert(m_order.end(), p);
         } catch (...) {
-            m_entries.erase(placed.first);
+            shard.entries.erase(placed.first);
             throw;
         }
         entry.object = std::move(object);
@@ -98,34 +110,22 @@ public:
 
     Lease lease(jlong handle)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Entry* entry = inUse(handle);
+        Shard& shard = shardOf(pointerFromHandle(handle));
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        Entry* entry = inUse(shard, handle);
         if (entry == nullptr)
             return Lease();
         entry->state.fetch_add(1, std::memory_order_relaxed);
-        return Lease(this, entry);
-    }
-
-    // Runs `work` on the object while holding the registry, and gives its result; gives
-    // `fallback` when the handle names no object in use. A call that needs the object only
-    // for a short step can take it this way instead of a lease: the registry's own lock
-    // keeps a retire from beginning meanwhile, as a lease would, at no cost beyond the
-    // lookup. `work` holds up every lease and retire of this registry while it runs, so it
-    // must be short, must not wait, and must not come back into the registry.
-    template <typename Result, typename Work>
-    Result withHeld(jlong handle, Result fallback, Work&& work)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Entry* entry = inUse(handle);
-        return entry != nullptr ? work(*entry->object) : fallback;
+        return Lease(&shard, entry);
     }
 
     // Whether `p` names a registered object (one being retired included). Compares
     // addresses only; `p` is never dereferenced.
-    bool contains(const void* p) const
+    bool contains(const void* p)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_entries.count(p) != 0;
+        Shard& shard = shardOf(p);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        return shard.entries.count(p) != 0;
     }
 
     // Takes the object out of use: new leases are refused, and once the leases under way
@@ -136,26 +136,29 @@ public:
     template <typename Finish>
     bool retire(jlong handle, Finish finish)
     {
+        const void* p = pointerFromHandle(handle);
+        Shard& shard = shardOf(p);
         Entry* entry;
         {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            auto it = m_entries.find(pointerFromHandle(handle));
-            if (it == m_entries.end() || (it->second.state.fetch_or(kRetiring) & kRetiring) != 0)
+            std::unique_lock<std::mutex> lock(shard.mutex);
+            auto it = shard.entries.find(p);
+            if (it == shard.entries.end() || (it->second.state.fetch_or(kRetiring) & kRetiring) != 0)
                 return false;
             entry = &it->second;
-            m_idle.wait(lock, [entry] { return entry->state.load(std::memory_order_acquire) == kRetiring; });
+            shard.idle.wait(lock, [entry] { return entry->state.load(std::memory_order_acquire) == kRetiring; });
         }
         const bool done = finish(*entry->object);
         std::unique_ptr<T> gone;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            std::lock_guard<std::mutex> order(m_orderMutex);
+            std::lock_guard<std::mutex> lock(shard.mutex);
             if (!done) {
                 entry->state.store(0, std::memory_order_release);
                 return true;
             }
             gone = std::move(entry->object);
             m_order.erase(entry->position);
-            m_entries.erase(gone.get());
+            shard.entries.erase(p);
         }
         return true;
     }
@@ -163,33 +166,39 @@ public:
     // The registered objects in order of registration.
     std::vector<T*> inOrder() const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> order(m_orderMutex);
         return std::vector<T*>(m_order.begin(), m_order.end());
     }
 
 private:
-    // The entry of the object that `handle` names, unless it is being retired; m_mutex held.
-    Entry* inUse(jlong handle)
+    Shard& shardOf(const void* p)
     {
-        auto it = m_entries.find(pointerFromHandle(handle));
-        if (it == m_entries.end() || (it->second.state.load(std::memory_order_relaxed) & kRetiring) != 0)
+        const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+        return m_shards[(a >> 4 ^ a >> 10 ^ a >> 16) % kShards];
+    }
+
+    // The entry of the object that `handle` names, unless it is being retired; the shard's
+    // mutex held.
+    static Entry* inUse(Shard& shard, jlong handle)
+    {
+        auto it = shard.entries.find(pointerFromHandle(handle));
+        if (it == shard.entries.end() || (it->second.state.load(std::memory_order_relaxed) & kRetiring) != 0)
             return nullptr;
         return &it->second;
     }
 
     // The decrement is the call's last touch of the entry: from then on a retiring entry
     // may be gone. The registry itself lives as long as the process.
-    void endCall(Entry* entry)
+    static void endCall(Shard& shard, Entry* entry)
     {
         if (entry->state.fetch_sub(1, std::memory_order_acq_rel) == (kRetiring | 1)) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_idle.notify_all();
+            std::lock_guard<std::mutex> lock(shard.mutex);
+            shard.idle.notify_all();
         }
     }
 
-    mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
-    std::unordered_map<const void*, Entry> m_entries;
+    Shard m_shards[kShards];
+    mutable std::mutex m_orderMutex;
     std::list<T*> m_order;
 };
 

@@ -1,6 +1,6 @@
 #include "LibUsbError.h"
 
-std::string getLibUSBErrorString(int code)
+const char* libUsbErrorName(int code)
 {
     switch (code) {
     case -1: return "LIBUSB_ERROR_IO";
@@ -18,4 +18,9 @@ std::string getLibUSBErrorString(int code)
     case -99: return "LIBUSB_ERROR_OTHER";
     default: return "";
     }
+}
+
+std::string getLibUSBErrorString(int code)
+{
+    return libUsbErrorName(code);
 }

@@ -153,27 +153,18 @@ JNIEXPORT jboolean JNICALL NATIVE_USB(connectNativeUsb)(JNIEnv* env, jobject, jl
 JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject, jlong handle)
 {
     return guarded(kPrefix, "readNativeUsbState", jbyteArray{nullptr}, [env, handle]() -> jbyteArray {
-        // A report is one interrupt packet, at most 1024 bytes; only a device that declares
-        // a larger one needs the heap.
-        char local[1024];
-        std::vector<char> large;
-        char* report = local;
-        bool registered = false;
-        const int received = usbDevices().withHeld(handle, 0, [&](USBDevice& d) {
-            registered = true;
-            int capacity = static_cast<int>(sizeof local);
-            const int length = d.getReportLength();
-            if (length > capacity) {
-                if (!d.hasQueuedReports())
-                    return 0;
-                large.resize(static_cast<size_t>(length));
-                report = large.data();
-                capacity = length;
+        // A report is at most kMaxReportLength bytes. The device is held only while its
+        // report is taken, not while Java gets it.
+        char report[USBDevice::kMaxReportLength];
+        int received;
+        {
+            auto device = usbDevices().lease(handle);
+            if (!device) {
+                logNoDevice(handle);
+                return nullptr;
             }
-            return d.read_Device(report, capacity, 1);
-        });
-        if (!registered)
-            logNoDevice(handle);
+            received = device->read_Device(report, static_cast<int>(sizeof report), 1);
+        }
         if (received <= 0)
             return nullptr;   // the usual poll: nothing queued
         return newByteArray(env, report, received);

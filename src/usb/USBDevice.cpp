@@ -3,11 +3,14 @@
 
 #include <syslog.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace nativesupport {
 
 USBDevice::USBDevice()
     : m_reportLength(0),
-      m_readThreadRunning(false),
+      m_stream(nullptr),
       m_usb_handle(nullptr),
       m_vid(0),
       m_pid(0),
@@ -20,26 +23,38 @@ USBDevice::USBDevice()
       m_iManufacturer(0),
       m_iProduct(0),
       m_iInterface(0),
-      m_outReportLength(0),
-      m_readThread(),
-      m_queuedReports(0),
-      m_readThreadStarted(false),
-      m_inHandle(nullptr),
-      m_inStopping(false),
-      m_inCompleted(0),
-      m_inFailures(0),
-      m_inRetryAtMs(0)
+      m_outReportLength(0)
 {
-    pthread_mutex_init(&m_queueMutex, nullptr);
 }
 
 USBDevice::~USBDevice()
 {
-    // Whoever deletes a device closes it first, which stops and joins the read thread;
-    // this is the last safety net for an object deleted while still open.
+    // Whoever deletes a device closes it first, which stops its reading; this is the last
+    // safety net for an object deleted while still open.
     close_Device();
     clearQueue();
-    pthread_mutex_destroy(&m_queueMutex);
+}
+
+// The poll of a report; never waits. The stream is replaced only while no call holds the
+// device (closing runs when it is destroyed, or in an open that failed before it made one).
+int USBDevice::read_Device(char* buffer, int length, long)
+{
+    ReportStream* stream = m_stream.load(std::memory_order_acquire);
+    if (stream == nullptr || length <= 0)
+        return 0;
+    if (length >= stream->reportLength())
+        return stream->take(reinterpret_cast<unsigned char*>(buffer));
+    unsigned char report[kMaxReportLength];
+    const int taken = stream->take(report);
+    const int copied = std::min(taken, length);
+    std::memcpy(buffer, report, static_cast<size_t>(copied));
+    return copied;
+}
+
+bool USBDevice::hasQueuedReports() const
+{
+    const ReportStream* stream = m_stream.load(std::memory_order_acquire);
+    return stream != nullptr && stream->hasReports();
 }
 
 std::string USBDevice::GetSerialNumber() const

@@ -1,15 +1,13 @@
 #pragma once
 #include "AddressQuarantine.h"
 #include "LibUsbScope.h"
+#include "ReportStream.h"
 
 #include <libusb-1.0/libusb.h>
-#include <pthread.h>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <queue>
 #include <shared_mutex>
 #include <string>
 
@@ -23,9 +21,11 @@ namespace nativesupport {
 // the accessors at any time: the numbers are atomic, the strings are guarded by
 // m_infoMutex; an accessor never waits for an open. m_usb_handle is published once the
 // device is ready and withdrawn by closing, both under m_stateLock held exclusively for a
-// moment; transfers hold it shared while they use the handle. m_queueMutex guards the
-// report queue only. The read thread takes no lock while it waits for reports; closing
-// cancels its transfers and joins it before the handle goes away.
+// moment; transfers hold it shared while they use the handle. The input side is a
+// ReportStream, made when the device has opened and published in m_stream; a poll reads it
+// without a lock. Closing stops it, which waits until none of its transfers is pending,
+// before the handle goes away, and deletes it with the reports still queued. The order of
+// all the library's locks is in LockOrder.h.
 class USBDevice {
 public:
     USBDevice();
@@ -63,10 +63,10 @@ public:
 
     // Input path. read_Device copies the oldest queued report into `buffer` (at most
     // `length` bytes) and returns how many bytes it copied, or 0; it never waits, and
-    // `timeout` is not used.
-    static void* readThreadLoop(void* arg);
+    // `timeout` is not used. A report is at most kMaxReportLength bytes.
+    static constexpr int kMaxReportLength = 0x7ff;
     int read_Device(char* buffer, int length, long timeout);
-    bool hasQueuedReports() const { return m_queuedReports.load(std::memory_order_relaxed) != 0; }
+    bool hasQueuedReports() const;
 
     // Output path.
     bool write_Device(char* data, int length, long timeout);
@@ -89,34 +89,21 @@ public:
     void parse_Report_Data(char* descriptor, int length);
 
 private:
-    struct InSlot;
-
     bool openDevice(const std::string& devicePath);
     void get_Device_Info(libusb_device_handle* handle);
     void setString(std::string& field, const std::string& value);
     void closeHandle(libusb_device_handle* handle);
     void publishHandle(libusb_device_handle* handle);
 
-    void startReadThread(libusb_device_handle* handle);
-    void stopReadThread();
-    void readLoop();
-    static void LIBUSB_CALL inTransferDone(libusb_transfer* transfer);
-    void appendReport(char* report);
-    void submitIn(InSlot& slot);
-    void finishIn(InSlot& slot);
-    void failIn(InSlot& slot, int result, int received);
-    void retryParkedIn();
-    void waitForInEvents();
-    void stopAllIn();
+    void startReading(libusb_device_handle* handle);
+    void stopReading();
 
     bool isDeviceGone(libusb_device_handle* handle, const char* nullLine, const char* goneLine);
     bool dfuSimpleRequest(uint8_t request, const char* nullLine, const char* goneLine, const char* failedLine,
                           const char* succeededLine);
 
     std::atomic<int32_t> m_reportLength;
-    std::queue<char*> m_reportQueue;
-    pthread_mutex_t m_queueMutex;
-    std::atomic<bool> m_readThreadRunning;
+    std::atomic<ReportStream*> m_stream;
     libusb_device_handle* m_usb_handle;
     std::atomic<int16_t> m_vid;
     std::atomic<int16_t> m_pid;
@@ -134,37 +121,13 @@ private:
     uint16_t m_iProduct;
     uint16_t m_iInterface;
     std::atomic<int32_t> m_outReportLength;
-    pthread_t m_readThread;
 
     // Not part of the device's description: how this object keeps its threads, its locks
     // and its libusb context in order.
     std::mutex m_openMutex;
     mutable std::mutex m_infoMutex;
     std::shared_mutex m_stateLock;
-    std::atomic<size_t> m_queuedReports;   // m_reportQueue's size, written under m_queueMutex
     std::unique_ptr<LibUsbContext> m_context;   // held while a device is open
-    bool m_readThreadStarted;
-
-    // The interrupt IN transfers the read thread keeps pending, so that the endpoint is
-    // never left without one while a completed report is being handled.
-    static constexpr int kInTransfers = 4;
-    struct InSlot {
-        USBDevice* device = nullptr;
-        libusb_transfer* transfer = nullptr;
-        char* buffer = nullptr;   // the report buffer while the read thread owns it
-        int bit = 0;              // this slot's mark in m_inCompleted
-        bool queued = false;      // the callback gave the buffer to the queue
-        bool submitted = false;   // guarded by m_inMutex
-        bool parked = false;      // read thread only: waits for the retry after a transient failure
-    };
-    std::mutex m_inMutex;   // guards m_readThreadRunning's clearing and the slots' submitted flags
-    InSlot m_inSlots[kInTransfers];
-    libusb_device_handle* m_inHandle;   // the handle the read thread reads from
-    bool m_inStopping;                  // read thread only: a stop code ended the reading
-    int m_inCompleted;                  // the slots whose transfer completed (atomic builtins)
-    // Read thread only: transient failures in a row, and when the parked slots go again.
-    int m_inFailures;
-    int64_t m_inRetryAtMs;
 };
 
 } // namespace nativesupport

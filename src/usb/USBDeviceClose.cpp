@@ -1,9 +1,12 @@
-// Closing a device: stop the read thread, drop queued reports, release and close.
+// Closing a device: stop the reading, drop queued reports, release and close; and the start
+// of the reading, which closing undoes.
+#include "HandleRegistry.h"
 #include "USBDevice.h"
 
 #include <syslog.h>
 
 #include <cstdint>
+#include <new>
 
 namespace nativesupport {
 
@@ -27,7 +30,7 @@ void USBDevice::closeHandle(libusb_device_handle* handle)
 {
     const int handleValue = static_cast<int>(reinterpret_cast<intptr_t>(handle));
     syslog(LOG_DEBUG, "NATIVESUPPORT: close_Device on handle %d", handleValue);
-    stopReadThread();
+    stopReading();
     syslog(LOG_DEBUG, "NATIVESUPPORT: close_Device: About to clear input report queue for handle %d", handleValue);
     clearQueue();
     syslog(LOG_DEBUG, "NATIVESUPPORT: close_Device: About to release interface and close for handle %d",
@@ -36,15 +39,37 @@ void USBDevice::closeHandle(libusb_device_handle* handle)
     libusb_close(handle);
 }
 
+// The stream goes with the reports it still holds, all at once.
 void USBDevice::clearQueue()
 {
-    pthread_mutex_lock(&m_queueMutex);
-    while (!m_reportQueue.empty()) {
-        delete[] m_reportQueue.front();
-        m_reportQueue.pop();
+    delete m_stream.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+void USBDevice::startReading(libusb_device_handle* handle)
+{
+    const int32_t length = m_reportLength;
+    auto* stream = new (std::nothrow) ReportStream(length, handleLogValue(handleFromPointer(this)));
+    if (stream == nullptr) {
+        syslog(LOG_DEBUG, "NATIVESUPPORT: No memory or thread for reading the reports of handle %d.",
+               handleLogValue(handleFromPointer(this)));
+        return;
     }
-    m_queuedReports.store(0, std::memory_order_relaxed);
-    pthread_mutex_unlock(&m_queueMutex);
+    std::string product;
+    std::string firmware;
+    {
+        std::lock_guard<std::mutex> info(m_infoMutex);
+        product = m_productName;
+        firmware = m_firmwareVersion;
+    }
+    stream->start(handle, product, firmware);
+    m_stream.store(stream, std::memory_order_release);
+}
+
+// Waits until none of the stream's transfers is pending; its reports stay until clearQueue.
+void USBDevice::stopReading()
+{
+    if (ReportStream* stream = m_stream.load(std::memory_order_acquire))
+        stream->stop();
 }
 
 } // namespace nativesupport

@@ -115,7 +115,7 @@ bool USBDevice::openDevice(const std::string& devicePath)
     if (pid == 0xdf11 || (dfuMode && !hasEndpoint))
         m_reportLength = kDfuReportLength;
     else if (hasEndpoint)
-        m_reportLength = setting->endpoint[0].wMaxPacketSize;
+        m_reportLength = setting->endpoint[0].wMaxPacketSize & kMaxReportLength;   // bits 11-12 count transactions
     m_outReportLength = pid == 0x040a ? 9 : static_cast<int32_t>(m_reportLength);
     libusb_free_config_descriptor(config);
     if (!dfuMode && (!hasEndpoint || m_reportLength <= 0)) {
@@ -158,7 +158,7 @@ bool USBDevice::openDevice(const std::string& devicePath)
     m_context = std::move(context);
     publishHandle(handle);
     if (!dfuMode)
-        startReadThread(handle);
+        startReading(handle);
     return true;
 }
 
