@@ -244,6 +244,9 @@ class HostileDeviceTest extends EmulatedUsbSuite {
                     throw new AssertionError("report " + seq + " was never taken");
                 }
             }
+            if (!UsbEmulator.waitForInputTaken(device, READ_TRANSFERS, WAIT)) {
+                throw new AssertionError("the last reports were never queued");
+            }
             List<Integer> kept = new ArrayList<>();
             long deadline = System.nanoTime() + WAIT * 1_000_000L;
             while ((kept.isEmpty() || kept.get(kept.size() - 1) != BACKLOG - 1) && System.nanoTime() < deadline) {
