@@ -187,7 +187,7 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
                 UsbEmulator.feedInput(device, r);
             }
             for (byte[] r : fed) {
-                assertArrayEquals(java.util.Arrays.copyOf(r, length), nextReport(h), "wMaxPacketSize " + sizes[i][0]);
+                assertArrayEquals(Arrays.copyOf(r, length), nextReport(h), "wMaxPacketSize " + sizes[i][0]);
             }
             assertNull(usb.readNativeUsbState(h));
             destroy(h);
@@ -214,6 +214,7 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
                     last = destroyed.get();
                     byte[] r = usb.readNativeUsbState(h);
                     if (r != null) {
+                        assertFalse(last, "a report from a destroyed instance");
                         got.add(seqOf(r));
                         streaming.countDown();
                     }
