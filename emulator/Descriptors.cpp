@@ -1,5 +1,7 @@
 #include "Descriptors.h"
 
+#include <algorithm>
+
 namespace nsemu {
 
 namespace {
@@ -134,6 +136,13 @@ Bytes sysfsDescriptors(const DeviceDescription& model)
 bool hasEndpoint(const DeviceDescription& model, std::uint8_t endpoint)
 {
     return (endpoint == kInEndpoint && model.inPacketSize) || (endpoint != 0 && endpoint == model.outEndpoint);
+}
+
+std::chrono::microseconds inPollInterval(const DeviceDescription& model)
+{
+    if (model.speed == "480")
+        return std::chrono::microseconds(125 << (std::clamp<int>(model.inInterval, 1, 16) - 1));
+    return std::chrono::milliseconds(std::max<int>(model.inInterval, 1));
 }
 
 }  // namespace nsemu

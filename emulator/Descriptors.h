@@ -2,6 +2,7 @@
 // sends them (little endian).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -32,5 +33,8 @@ std::optional<Bytes> stringDescriptor(const DeviceDescription& model, std::uint8
 Bytes sysfsDescriptors(const DeviceDescription& model);
 
 bool hasEndpoint(const DeviceDescription& model, std::uint8_t endpoint);
+// How often the host polls the interrupt IN endpoint: bInterval frames at low
+// and full speed, 2^(bInterval-1) microframes at high speed.
+std::chrono::microseconds inPollInterval(const DeviceDescription& model);
 
 }  // namespace nsemu

@@ -12,7 +12,6 @@ namespace nsemu {
 
 namespace {
 
-constexpr std::uint8_t kInEndpoint = 0x81;
 constexpr std::size_t kSetupSize = 8;
 
 SetupPacket parseSetup(const Bytes& b)
@@ -144,6 +143,7 @@ void Device::runIn(Urb urb)
     }
     if (m_input.empty()) {
         m_pending.push_back(std::move(urb));
+        bookPollLocked();
         changed();
         return;
     }
@@ -158,6 +158,7 @@ void Device::completeIn(Urb& urb, const Bytes& report)
     urb.inData.assign(report.begin(), report.begin() + std::min(room, report.size()));
     urb.actualLength = static_cast<int>(urb.inData.size());
     urb.status = report.size() > room ? -EOVERFLOW : 0;
+    m_nextPoll = std::chrono::steady_clock::now() + inPollInterval(m_model);
 }
 
 void Device::complete(Urb urb)
@@ -298,9 +299,7 @@ void Device::leaveBusLocked()
 void Device::feedInput(Bytes report)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto waiting = std::find_if(m_pending.begin(), m_pending.end(), [](const Urb& u) {
-        return u.submission.endpoint == kInEndpoint && !u.hung;
-    });
+    auto waiting = waitingIn();
     if (!m_plugged || waiting == m_pending.end() || !m_input.empty()) {
         m_input.push_back(std::move(report));
         changed();

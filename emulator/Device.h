@@ -26,6 +26,7 @@ namespace nsemu {
 
 using Bytes = std::vector<std::uint8_t>;
 using ClientId = const void*;  // one per open file descriptor
+using SteadyTime = std::chrono::steady_clock::time_point;
 
 // Linux usbdevfs URB types.
 enum UrbType : std::uint8_t { kUrbIso = 0, kUrbInterrupt = 1, kUrbControl = 2, kUrbBulk = 3 };
@@ -57,6 +58,7 @@ struct DeviceStatus {
     std::size_t discards = 0;    // URBs the host discarded (cancel, timeout)
     std::size_t records = 0;
     std::size_t queuedInput = 0; // fed reports no URB has taken yet
+    std::size_t emptyAnswers = 0; // IN URBs completed with no data (answerEmpty)
 };
 
 class Device {
@@ -86,6 +88,14 @@ public:
     // ioctl thread (which must not wait for it): called there, with the device's lock held.
     void onLeaving(std::function<void()> leaving);
     void feedInput(Bytes report);
+    // While on, a pending interrupt IN URB with no fed report to take is answered with an
+    // empty packet, one answer per polling interval of the endpoint (see PollClock).
+    void answerEmpty(bool on);
+    // Where the device's polls are booked; called with the device's lock held.
+    void onPollDue(std::function<void(SteadyTime)> book);
+    // The clock's side: answers the oldest pending IN URB empty if its poll is due, and
+    // tells when the next poll is due, or nothing when no URB waits for one.
+    std::optional<SteadyTime> answerPoll(SteadyTime now);
     void addFault(const Fault& fault);
     void clearFaults();
     std::vector<Record> records();
@@ -110,6 +120,8 @@ private:
     void runOut(Urb urb);
     void runIn(Urb urb);
     void completeIn(Urb& urb, const Bytes& report);
+    std::list<Urb>::iterator waitingIn();
+    void bookPollLocked();
     void complete(Urb urb);
     void hold(Urb urb);
     void settle(Urb urb, const Fault& fault);
@@ -134,6 +146,10 @@ private:
     std::vector<Record> m_records;
     std::size_t m_discards = 0;
     std::function<void()> m_leaving;
+    bool m_answerEmpty = false;
+    std::size_t m_emptyAnswers = 0;
+    SteadyTime m_nextPoll;  // earliest time of the endpoint's next answer
+    std::function<void(SteadyTime)> m_bookPoll;
 };
 
 }  // namespace nsemu

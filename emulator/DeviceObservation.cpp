@@ -38,6 +38,7 @@ DeviceStatus Device::statusLocked() const
     s.discards = m_discards;
     s.records = m_records.size();
     s.queuedInput = m_input.size();
+    s.emptyAnswers = m_emptyAnswers;
     return s;
 }
 

@@ -110,6 +110,11 @@ DeviceId Emulator::plugLocked(const DeviceDescription& model)
             }
         }).detach();
     });
+    std::weak_ptr<Device> polled = device;
+    device->onPollDue([this, polled](SteadyTime due) {
+        if (auto d = polled.lock())
+            m_pollClock.book(d, due);
+    });
     if (auto reenumerating = std::dynamic_pointer_cast<ReenumeratingResponder>(model.responder))
         reenumerating->bindReattach([this, id](const DeviceDescription& next) { scheduleReattach(id, next); });
     return id;
@@ -225,6 +230,11 @@ void Emulator::feedInput(DeviceId id, Bytes report)
     device(id)->feedInput(std::move(report));
 }
 
+void Emulator::answerEmpty(DeviceId id, bool on)
+{
+    device(id)->answerEmpty(on);
+}
+
 namespace {
 
 Fault requestFault(const RequestMatch& match, Fault::Action action, int status, int times)
@@ -334,6 +344,11 @@ bool Emulator::waitForClients(DeviceId id, std::size_t count, Millis timeout)
 bool Emulator::waitForClaimed(DeviceId id, bool claimed, Millis timeout)
 {
     return waitFor(id, [claimed](const DeviceStatus& s) { return s.claimed == claimed; }, timeout);
+}
+
+bool Emulator::waitForEmptyAnswers(DeviceId id, std::size_t count, Millis timeout)
+{
+    return waitFor(id, [count](const DeviceStatus& s) { return s.emptyAnswers >= count; }, timeout);
 }
 
 }  // namespace nsemu

@@ -27,6 +27,7 @@
 #include "Device.h"
 #include "DeviceDescription.h"
 #include "Faults.h"
+#include "PollClock.h"
 #include "Records.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
@@ -68,6 +69,11 @@ public:
     // Completes the oldest pending interrupt IN URB with report, or queues
     // it (in order) until the host submits one.
     void feedInput(DeviceId id, Bytes report);
+    // While on, the device answers each poll of its interrupt IN endpoint for which it has
+    // no fed report with an empty packet (a zero-length transfer), one answer per polling
+    // interval of the endpoint (bInterval), as a device the host polls does. Fed reports
+    // still go out first and at once.
+    void answerEmpty(DeviceId id, bool on);
 
     // Control requests: stall (-EPIPE), fail with a URB status, or hang
     // (never answered until the host discards the URB, i.e. times out).
@@ -95,6 +101,7 @@ public:
     bool waitForDiscards(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
     bool waitForClients(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
     bool waitForClaimed(DeviceId id, bool claimed, Millis timeout = kDefaultWait);
+    bool waitForEmptyAnswers(DeviceId id, std::size_t count, Millis timeout = kDefaultWait);
 
 private:
     struct Entry {
@@ -123,6 +130,7 @@ private:
     DeviceId m_nextId = 1;
     std::map<DeviceId, DeviceId> m_successors;  // re-enumerated device -> its successor
     std::condition_variable m_successorPlugged;
+    PollClock m_pollClock;
 };
 
 }  // namespace nsemu

@@ -13,8 +13,13 @@ namespace nsemu {
 
 namespace {
 
+// Scatter-gather, as usbfs has it on xHCI: libusb then submits every transfer as one URB. A
+// transfer split into several URBs (over 16 KiB without it) cannot be told apart here from
+// transfers of their own, so each part would take a report of its own, and libusb frees the
+// parts still in flight when one of them ends in an overflow.
 constexpr unsigned kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT |
+                                   USBDEVFS_CAP_BULK_SCATTER_GATHER;
 constexpr std::size_t kSetupSize = 8;
 
 IoctlResult done(int err)
@@ -55,6 +60,8 @@ IoctlResult submitUrb(Device& device, ClientId client, usbdevfs_urb* urb)
 {
     if (urb->type == kUrbControl && urb->buffer_length < static_cast<int>(kSetupSize))
         return done(EINVAL);
+    if (urb->flags & USBDEVFS_URB_BULK_CONTINUATION)
+        return done(EINVAL);  // the later part of a split transfer (see kCapabilities)
     urb->status = -EINPROGRESS;
     urb->actual_length = 0;
     return done(device.submit(client, readSubmission(urb)));

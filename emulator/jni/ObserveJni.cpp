@@ -113,4 +113,12 @@ JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForKernelD
                    [wanted](const DeviceStatus& s) { return s.kernelDriverBound == wanted; });
 }
 
+JNIEXPORT jboolean JNICALL Java_quorvantelix_emulator_UsbEmulator_waitForEmptyAnswers(JNIEnv* env, jclass,
+                                                                                 jlong device, jint count,
+                                                                                 jlong timeoutMillis)
+{
+    const std::size_t n = count < 0 ? 0 : static_cast<std::size_t>(count);
+    return waitFor(env, device, timeoutMillis, [n](const DeviceStatus& s) { return s.emptyAnswers >= n; });
+}
+
 }  // extern "C"

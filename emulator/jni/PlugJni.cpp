@@ -121,4 +121,10 @@ JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_feedInput(JNIEnv* 
     guarded(env, 0, [&] { Emulator::instance().feedInput(device, nsemu::jni::toBytes(env, report)); return 0; });
 }
 
+JNIEXPORT void JNICALL Java_quorvantelix_emulator_UsbEmulator_answerEmpty(JNIEnv* env, jclass, jlong device,
+                                                                     jboolean on)
+{
+    guarded(env, 0, [&] { Emulator::instance().answerEmpty(device, on); return 0; });
+}
+
 }  // extern "C"

@@ -87,6 +87,14 @@ public final class UsbEmulator {
     /** Completes the pending interrupt IN transfer with report, or queues it in order. */
     public static native void feedInput(long device, byte[] report);
 
+    /**
+     * While on, the device answers each poll of its interrupt IN endpoint for which it has no
+     * fed report with an empty packet (a zero-length transfer), one answer per polling interval
+     * (bInterval) of the endpoint, as a device the host polls does. Fed reports still go out
+     * first and at once.
+     */
+    public static native void answerEmpty(long device, boolean on);
+
     /** Stalls matching control requests (ANY matches every value). */
     public static native void stallRequest(long device, int bmRequestType, int bRequest, int wValue, int times);
 
@@ -140,6 +148,9 @@ public final class UsbEmulator {
      * pendingIn IN transfers waiting again.
      */
     public static native boolean waitForInputTaken(long device, int pendingIn, long timeoutMillis);
+
+    /** Waits until the device has given at least count empty answers (see {@link #answerEmpty}). */
+    public static native boolean waitForEmptyAnswers(long device, int count, long timeoutMillis);
 
     public static native boolean waitForRecords(long device, int count, long timeoutMillis);
 
