@@ -1,5 +1,7 @@
 #include "EventThread.h"
 
+#include "DetachedThread.h"
+
 #include <signal.h>
 #include <sys/time.h>
 #include <syslog.h>
@@ -98,11 +100,8 @@ void EventThread::wake()
 
 void* EventThread::run(void* self)
 {
-    try {
-        static_cast<EventThread*>(self)->loop();
-    } catch (...) {
-        syslog(LOG_ERR, "NATIVESUPPORT: The USB event thread met an unexpected error.  It has stopped.");
-    }
+    runToTheEnd("NATIVESUPPORT: The USB event thread met an unexpected error.  Reports are no longer read.",
+                [self] { static_cast<EventThread*>(self)->loop(); });
     return nullptr;
 }
 
