@@ -3,6 +3,7 @@
 // it when it ends. Most are detached: nobody joins them.
 #include <pthread.h>
 #include <signal.h>
+#include <syslog.h>
 
 #include <memory>
 
@@ -39,6 +40,20 @@ bool startDetachedThread(void* (*function)(void*), const std::shared_ptr<T>& sta
         return false;
     pthread_detach(thread);
     return true;
+}
+
+// Runs a thread's work so that nothing escapes it into the thread's start, which would end
+// the process: an exception ends the work with `line` in the log. False then.
+template <typename Work>
+bool runToTheEnd(const char* line, Work&& work) noexcept
+{
+    try {
+        work();
+        return true;
+    } catch (...) {
+        syslog(LOG_ERR, "%s", line);
+        return false;
+    }
 }
 
 template <typename T>

@@ -138,7 +138,10 @@ struct DisplayWatcher::State {
 namespace {
 void* startDisplayChangedEventThread(void* argument)
 {
-    takeThreadState<DisplayWatcher::State>(argument)->run();
+    const std::shared_ptr<DisplayWatcher::State> state = takeThreadState<DisplayWatcher::State>(argument);
+    runToTheEnd("NATIVESUPPORT: startDisplayChangedEventThread(): an unexpected error ended the display thread.  "
+                "Display changes are no longer reported.",
+                [&] { state->run(); });
     return nullptr;
 }
 }

@@ -86,7 +86,11 @@ bool hasEntries(int directory)
 
 void* Subscription::USB_Changed_Thread(void* argument)
 {
-    takeThreadState<Subscription>(argument)->notificationLoop();
+    const std::shared_ptr<Subscription> subscription = takeThreadState<Subscription>(argument);
+    if (!runToTheEnd("NATIVESUPPORT: USB hot-plug notification met an unexpected error.  USB devices that come "
+                     "or go are no longer reported.",
+                     [&] { subscription->notificationLoop(); }))
+        subscription->endNotifying();
     return nullptr;
 }
 
@@ -113,9 +117,18 @@ void Subscription::notificationLoop()
         }
         waitForChanges();
     }
+    endNotifying();
+}
+
+// The thread's last step, also after an error: a subscribe that waits for the watch goes on.
+void Subscription::endNotifying()
+{
     closeWatch();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_notifying = Notifying::Ended;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_notifying = Notifying::Ended;
+    }
+    m_changed.notify_all();
 }
 
 // Watches the first udev database directory that exists; where none does, watches the

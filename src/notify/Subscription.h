@@ -48,6 +48,7 @@ private:
     // The notification thread (HotPlug.cpp).
     static void* USB_Changed_Thread(void* subscription);
     void notificationLoop();
+    void endNotifying();
     void watchUdevDatabase();
     bool armWatch();
     void closeWatch();

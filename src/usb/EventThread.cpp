@@ -1,6 +1,6 @@
 #include "EventThread.h"
 
-#include "ReportStream.h"
+#include "DetachedThread.h"
 
 #include <signal.h>
 #include <sys/time.h>
@@ -41,7 +41,7 @@ EventThread& EventThread::instance()
     return thread;
 }
 
-bool EventThread::join(ReportStream* stream)
+bool EventThread::join(EventClient* client)
 {
     std::lock_guard<std::mutex> life(m_lifeMutex);
     if (!m_started) {
@@ -67,21 +67,21 @@ bool EventThread::join(ReportStream* stream)
     }
     try {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_streams.push_back(stream);
+        m_clients.push_back(client);
     } catch (...) {
-        return false;   // the thread stays for the streams it serves, or ends with the next leave
+        return false;   // the thread stays for the clients it serves, or ends with the next leave
     }
     return true;
 }
 
-void EventThread::leave(ReportStream* stream)
+void EventThread::leave(EventClient* client)
 {
     std::lock_guard<std::mutex> life(m_lifeMutex);
     bool last;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_streams.erase(std::remove(m_streams.begin(), m_streams.end(), stream), m_streams.end());
-        last = m_streams.empty();
+        m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+        last = m_clients.empty();
     }
     if (!last || !m_started)
         return;
@@ -100,11 +100,8 @@ void EventThread::wake()
 
 void* EventThread::run(void* self)
 {
-    try {
-        static_cast<EventThread*>(self)->loop();
-    } catch (...) {
-        syslog(LOG_ERR, "NATIVESUPPORT: The USB event thread met an unexpected error.  It has stopped.");
-    }
+    runToTheEnd("NATIVESUPPORT: The USB event thread met an unexpected error.  Reports are no longer read.",
+                [self] { static_cast<EventThread*>(self)->loop(); });
     return nullptr;
 }
 
@@ -127,8 +124,8 @@ void EventThread::loop()
 int64_t EventThread::nextDueNs()
 {
     int64_t due = 0;
-    for (ReportStream* stream : m_streams) {
-        const int64_t at = stream->retryDueNs();
+    for (EventClient* client : m_clients) {
+        const int64_t at = client->retryDueNs();
         if (at != 0 && (due == 0 || at < due))
             due = at;
     }
@@ -139,10 +136,10 @@ void EventThread::retryDue()
 {
     const int64_t now = steadyNs();
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (ReportStream* stream : m_streams) {
-        const int64_t at = stream->retryDueNs();
+    for (EventClient* client : m_clients) {
+        const int64_t at = client->retryDueNs();
         if (at != 0 && at <= now)
-            stream->retryParked();
+            client->retryParked();
     }
 }
 

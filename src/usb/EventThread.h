@@ -17,19 +17,30 @@
 
 namespace nativesupport {
 
-class ReportStream;
+// What the event thread serves: transfers of one device that may wait out a pause before
+// they go again.
+class EventClient {
+public:
+    // When the paused transfers are due (steady clock, ns), or 0 for none.
+    virtual int64_t retryDueNs() const = 0;
+    // Sends them again; the event thread calls it once they are due.
+    virtual void retryParked() = 0;
+
+protected:
+    ~EventClient() = default;
+};
 
 class EventThread {
 public:
     // The process's event thread; never destroyed.
     static EventThread& instance();
 
-    // Serves `stream` from now until leave(), starting the thread if it is the first. False
+    // Serves `client` from now until leave(), starting the thread if it is the first. False
     // when the thread could not start.
-    bool join(ReportStream* stream);
-    // Stops serving `stream`: once this returns the event thread makes no retry call on it.
+    bool join(EventClient* client);
+    // Stops serving `client`: once this returns the event thread makes no retry call on it.
     // The last stream out ends the thread and waits for it.
-    void leave(ReportStream* stream);
+    void leave(EventClient* client);
 
     // The thread looks again at when the streams' retries are due (a stream paused a
     // transfer on another thread).
@@ -49,7 +60,7 @@ private:
     LibUsbContext* m_context = nullptr;   // held while the thread runs
 
     std::mutex m_mutex;
-    std::vector<ReportStream*> m_streams;
+    std::vector<EventClient*> m_clients;
 };
 
 } // namespace nativesupport

@@ -1,6 +1,5 @@
 #include "ReportStream.h"
 
-#include "EventThread.h"
 #include "LibUsbError.h"
 #include "SyncTransfer.h"
 

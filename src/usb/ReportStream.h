@@ -9,6 +9,7 @@
 // the event thread sends it again when it is due. A stop code (the device gone, a stall,
 // access refused, any other error) ends the reading; the reports already queued stay
 // readable until the stream is destroyed.
+#include "EventThread.h"
 #include "ReportQueue.h"
 
 #include <libusb-1.0/libusb.h>
@@ -22,7 +23,7 @@
 
 namespace nativesupport {
 
-class ReportStream {
+class ReportStream final : public EventClient {
 public:
     // Reports of `reportLength` bytes; `handle` names the device in the log.
     ReportStream(int reportLength, int handle);
@@ -40,13 +41,12 @@ public:
 
     // Java's poll: the oldest report into `buffer` (room for the report length), or 0.
     int take(unsigned char* buffer) { return m_queue.take(buffer); }
-    bool hasReports() const { return !m_queue.empty(); }
     int reportLength() const { return m_queue.reportLength(); }
 
     // The event thread's side: when the paused transfers are due (steady clock, ns; 0 for
     // none), and sending them again.
-    int64_t retryDueNs() const { return m_retryAtNs.load(std::memory_order_acquire); }
-    void retryParked();
+    int64_t retryDueNs() const override { return m_retryAtNs.load(std::memory_order_acquire); }
+    void retryParked() override;
 
 private:
     static constexpr int kInTransfers = 4;

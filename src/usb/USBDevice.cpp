@@ -51,12 +51,6 @@ int USBDevice::read_Device(char* buffer, int length, long)
     return copied;
 }
 
-bool USBDevice::hasQueuedReports() const
-{
-    const ReportStream* stream = m_stream.load(std::memory_order_acquire);
-    return stream != nullptr && stream->hasReports();
-}
-
 std::string USBDevice::GetSerialNumber() const
 {
     std::lock_guard<std::mutex> lock(m_infoMutex);

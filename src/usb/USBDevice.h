@@ -66,7 +66,6 @@ public:
     // `timeout` is not used. A report is at most kMaxReportLength bytes.
     static constexpr int kMaxReportLength = 0x7ff;
     int read_Device(char* buffer, int length, long timeout);
-    bool hasQueuedReports() const;
 
     // Output path.
     bool write_Device(char* data, int length, long timeout);

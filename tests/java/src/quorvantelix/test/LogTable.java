@@ -80,6 +80,11 @@ public final class LogTable {
             debug("NATIVESUPPORT: Read thread is starting for device: {text}"),
             debug("NATIVESUPPORT: libusb_interrupt_transfer failed. Bytes written ({count}). Error Code ({error})"),
             debug("NATIVESUPPORT: readThreadLoop has stopped. No IN transactions will be processed."),
+            debug("NATIVESUPPORT: Input report queue for handle {handle} is full.  Dropped {count} oldest reports so far."),
+            debug("NATIVESUPPORT: Input report queue for handle {handle} has drained.  Dropped {count} reports in all."),
+            debug("NATIVESUPPORT: No memory for an input report for handle {handle}.  The report was dropped."),
+            debug("NATIVESUPPORT: No memory or thread for reading the reports of handle {handle}."),
+            error("NATIVESUPPORT: The USB event thread met an unexpected error.  Reports are no longer read."),
             debug("NATIVESUPPORT: write_Device Succeeded.  Bytes written ({count})."),
             debug("NATIVESUPPORT: write_Device failed.  Bytes written ({count}). Error Code ({error})."),
             debug("NATIVESUPPORT: write_Device failed.  m_usb_handle was NULL."),
@@ -108,6 +113,8 @@ public final class LogTable {
             info("NATIVESUPPORT: Native Java unsubscribeUSBChangeEvents()"),
             info("NATIVESUPPORT: USB hot-plug notification could not be started ({text}).  USB devices that come or go "
                     + "are not reported."),
+            error("NATIVESUPPORT: USB hot-plug notification met an unexpected error.  USB devices that come or go are "
+                    + "no longer reported."),
             info("NATIVESUPPORT: sig= {int}"),
             info("NATIVESUPPORT: si->si_fd= {int}"),
             info("NATIVESUPPORT: Native Java USB_Changed_Thread() Attached JNIEnv = {pointer}"),
@@ -121,6 +128,8 @@ public final class LogTable {
                     + "are not reported.\n"),
             info("NATIVESUPPORT: startDisplayChangedEventThread(): the connection to the X server was lost. Display "
                     + "changes are not reported until it is back.\n"),
+            error("NATIVESUPPORT: startDisplayChangedEventThread(): an unexpected error ended the display thread.  "
+                    + "Display changes are no longer reported."),
             info("NATIVESUPPORT: resize_cb(): called.\n"),
             info("NATIVESUPPORT: resize_cb(): screen width {int}"),
             info("NATIVESUPPORT: resize_cb(): screen height {int}"),
@@ -208,6 +217,10 @@ public final class LogTable {
 
     private static Entry info(String template) {
         return new Entry('6', template);
+    }
+
+    private static Entry error(String template) {
+        return new Entry('3', template);
     }
 
     /** A whole number from min to max. */

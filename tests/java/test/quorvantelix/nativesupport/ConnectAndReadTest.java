@@ -1,21 +1,24 @@
 package quorvantelix.nativesupport;
 
 import static org.junit.jupiter.api.Assertions.*;
-import static quorvantelix.test.SysLog.debug;
 
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.stream.IntStream;
 import org.junit.jupiter.api.Test;
 import quorvantelix.emulator.UsbEmulator;
-import quorvantelix.test.SysLog;
 import quorvantelix.test.Tasks;
 
 /** Discovering emulated tablets of each vendor, opening them, their start-up, their reports, and closing. */
 class ConnectAndReadTest extends EmulatedUsbSuite {
     private static final String READ_THREAD = "ns-usb-read";
-    private static final String READ_STOPPED =
-            debug("NATIVESUPPORT: readThreadLoop has stopped. No IN transactions will be processed.");
 
     private static byte[] report(int... bytes) {
         byte[] r = new byte[bytes.length];
@@ -60,6 +63,9 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
             assertTrue(System.nanoTime() - started >= 950_000_000L, "a connect ends with a one-second pause");
             assertEquals((short) tablets[t][0], usb.getNativeUsbVid(h));
             assertEquals((short) tablets[t][1], usb.getNativeUsbPid(h));
+            if (tablets[t][0] == 0x5543) {
+                assertEquals(List.of(20000, 12500), List.of(usb.readMaxX(h), usb.readMaxY(h)), "0x5543 doubles the range");
+            }
             assertNull(usb.readNativeUsbState(h), "an empty queue gives null at once");
             assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
             UsbEmulator.feedInput(device, report(2, 0x11, 1, 2, 3, 4, 5, 6));
@@ -98,38 +104,6 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
         assertTrue(UsbEmulator.waitForClients(device, 0, WAIT), "the device node is closed");
         assertTrue(UsbEmulator.waitForClaimed(device, false, WAIT));
         assertEquals("", usb.getNativeUsbProductName(create()), "a new instance knows nothing");
-    }
-
-    @Test
-    void unplugEndsTheReadingButKeepsTheQueuedReports() {
-        long device = UsbEmulator.plugTablet(0x5543, 0x0064, 1, 2);
-        long h = connectTo(UsbEmulator.path(device));
-        assertEquals(20000, usb.readMaxX(h), "vendor 0x5543 doubles the descriptor's range");
-        assertEquals(12500, usb.readMaxY(h));
-        assertTrue(UsbEmulator.waitForPendingIn(device, WAIT));
-        UsbEmulator.feedInput(device, report(7, 1));
-        UsbEmulator.feedInput(device, report(7, 2));
-        assertTrue(waitForQueued(device));
-
-        UsbEmulator.unplug(device);
-        assertTrue(SysLog.await(READ_STOPPED, WAIT));
-        assertEquals(1, usb.readNativeUsbState(h)[1]);
-        assertEquals(2, usb.readNativeUsbState(h)[1]);
-        assertNull(usb.readNativeUsbState(h));
-    }
-
-    @Test
-    void aStallEndsTheReadingAndCancelsTheOtherTransfers() {
-        long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2);
-        long h = connectTo(UsbEmulator.path(device));
-        assertTrue(waitForQueued(device));
-        UsbEmulator.failEndpoint(device, 0x81, -UsbEmulator.EPIPE, 1); // the resubmission after the report stalls
-        UsbEmulator.feedInput(device, report(2, 2));
-        assertTrue(SysLog.await(READ_STOPPED, WAIT));
-        assertTrue(UsbEmulator.waitForDiscards(device, READ_TRANSFERS - 1, WAIT), "the other transfers are cancelled");
-        assertEquals(2, usb.readNativeUsbState(h)[1], "the report before the stall stays readable");
-        UsbEmulator.feedInput(device, report(2, 3));
-        assertFalse(UsbEmulator.waitForInputTaken(device, 1, 200), "nothing reads any more");
     }
 
     @Test
@@ -193,5 +167,139 @@ class ConnectAndReadTest extends EmulatedUsbSuite {
         long h = connectTo(usb.discoverUSBInputDevices());
         assertEquals(0x172f, usb.getNativeUsbVid(h));
         assertTrue(UsbEmulator.waitForClaimed(first, true, WAIT));
+    }
+
+    /**
+     * wMaxPacketSize as USB defines it: bits 0 to 10 are the bytes of a packet, bits 11 and 12
+     * extra transactions. A full report arrives intact, a short one padded with zeros, each as
+     * an array of exactly the packet size.
+     */
+    @Test
+    void reportsOfEveryPacketSizeArriveIntactOrPaddedToIt() throws Exception {
+        int[][] sizes = {{8, 8}, {9, 9}, {63, 63}, {512, 512}, {1023, 1023}, {1024, 1024}, {0x1400, 1024}, {0xffff, 2047}};
+        for (int i = 0; i < sizes.length; i++) {
+            int length = sizes[i][1];
+            long device = UsbEmulator.plug(1, 2 + i, 0x078c, 0x0600, 0, 0, 0x100, new byte[0], sizes[i][0], 0, 0, "", "",
+                    "", "", false);
+            long h = connectTo(UsbEmulator.path(device));
+            byte[][] fed = {numbered(length, 1), numbered(length - 1, 2), numbered(5, 3), {2}};
+            for (byte[] r : fed) {
+                UsbEmulator.feedInput(device, r);
+            }
+            for (byte[] r : fed) {
+                assertArrayEquals(Arrays.copyOf(r, length), nextReport(h), "wMaxPacketSize " + sizes[i][0]);
+            }
+            assertNull(usb.readNativeUsbState(h));
+            destroy(h);
+        }
+    }
+
+    /**
+     * A tablet destroyed while it streams and another thread polls it: the poller gets its
+     * reports in order up to then and null after, nothing of the instance is touched after it
+     * is gone (the sanitizer builds see to that), and the event thread ends with the last device.
+     */
+    @Test
+    void destroyingAStreamingTabletWhileAnotherThreadPollsItEndsCleanly() throws Exception {
+        ExecutorService threads = Executors.newCachedThreadPool();
+        for (int round = 0; round < 3; round++) {
+            long device = UsbEmulator.plugTablet(0x078c, 0x0600, 1, 2 + round);
+            long h = connectTo(UsbEmulator.path(device));
+            AtomicBoolean destroyed = new AtomicBoolean();
+            CountDownLatch streaming = new CountDownLatch(20);
+            Future<?> feeder = threads.submit(() -> feed(device, 0, Integer.MAX_VALUE, destroyed));
+            Future<List<Integer>> poller = threads.submit(() -> {
+                List<Integer> got = new ArrayList<>();
+                for (boolean last = false; !last; ) {
+                    last = destroyed.get();
+                    byte[] r = usb.readNativeUsbState(h);
+                    if (r != null) {
+                        assertFalse(last, "a report from a destroyed instance");
+                        got.add(seqOf(r));
+                        streaming.countDown();
+                    }
+                }
+                return got;
+            });
+            assertTrue(streaming.await(WAIT, TimeUnit.MILLISECONDS), "the tablet streams");
+            destroy(h);
+            destroyed.set(true);
+            feeder.get();
+            List<Integer> got = poller.get();
+            assertEquals(IntStream.range(0, got.size()).boxed().toList(), got, "reports in order, each once");
+            assertTrue(UsbEmulator.waitForClients(device, 0, WAIT));
+        }
+        threads.shutdown();
+        Tasks.awaitGone(READ_THREAD);
+    }
+
+    /**
+     * Sixteen tablets stream at once, each polled by a Java thread of its own: one event thread
+     * serves them all, every poller gets exactly its own tablet's reports in order, and the event
+     * thread ends once the last tablet is closed.
+     */
+    @Test
+    void sixteenPollersEachOnItsOwnBusyTabletGetTheirReportsInOrder() throws Exception {
+        int tablets = 16;
+        int reports = 300;
+        ExecutorService threads = Executors.newFixedThreadPool(2 * tablets);
+        long[] devices = new long[tablets];
+        long[] handles = new long[tablets];
+        List<Future<Boolean>> connects = new ArrayList<>();
+        for (int t = 0; t < tablets; t++) {
+            devices[t] = UsbEmulator.plugTablet(0x078c, 0x0600, 3, 2 + t);
+            String path = UsbEmulator.path(devices[t]);
+            long h = handles[t] = create();
+            connects.add(threads.submit(() -> usb.connectNativeUsb(h, path)));
+        }
+        for (Future<Boolean> connected : connects) {
+            assertTrue(connected.get());
+        }
+        assertEquals(1, Tasks.names().stream().filter(READ_THREAD::equals).count(), "one event thread for all tablets");
+        List<Future<List<Integer>>> pollers = new ArrayList<>();
+        for (int t = 0; t < tablets; t++) {
+            long device = devices[t];
+            long h = handles[t];
+            int tablet = t;
+            threads.submit(() -> feed(device, tablet << 16, reports, new AtomicBoolean()));
+            pollers.add(threads.submit(() -> {
+                List<Integer> got = new ArrayList<>();
+                long deadline = System.nanoTime() + WAIT * 1_000_000L;
+                while (got.size() < reports && System.nanoTime() < deadline) {
+                    byte[] r = usb.readNativeUsbState(h);
+                    if (r != null) {
+                        got.add(seqOf(r));
+                    } else {
+                        Thread.sleep(1);
+                    }
+                }
+                return got;
+            }));
+        }
+        for (int t = 0; t < tablets; t++) {
+            int first = t << 16;
+            assertEquals(IntStream.range(first, first + reports).boxed().toList(), pollers.get(t).get(), "tablet " + t);
+        }
+        threads.shutdown();
+        for (long h : handles) {
+            destroy(h);
+        }
+        Tasks.awaitGone(READ_THREAD);
+    }
+
+    /**
+     * Feeds numbered 64-byte reports from {@code first} on until {@code count} are fed or
+     * {@code stop} is set, in batches that the library has taken before the next goes.
+     */
+    private static Void feed(long device, int first, int count, AtomicBoolean stop) {
+        for (int n = 0; n < count && !stop.get(); n++) {
+            UsbEmulator.feedInput(device, numbered(64, first + n));
+            if (n % 8 == 7) {
+                while (!UsbEmulator.waitForInputTaken(device, 1, 100) && !stop.get()) {
+                    // the library takes its time
+                }
+            }
+        }
+        return null;
     }
 }

@@ -32,6 +32,35 @@ abstract class EmulatedUsbSuite {
         return UsbEmulator.waitForInputTaken(device, READ_TRANSFERS, WAIT);
     }
 
+    /** The next report the library hands out, polling until it arrives; null when none does in time. */
+    byte[] nextReport(long h) throws InterruptedException {
+        long deadline = System.nanoTime() + WAIT * 1_000_000L;
+        for (byte[] r = usb.readNativeUsbState(h); ; r = usb.readNativeUsbState(h)) {
+            if (r != null || System.nanoTime() > deadline) {
+                return r;
+            }
+            Thread.sleep(1);
+        }
+    }
+
+    /** A report of {@code length} bytes: report id 2, then {@code seq} (little endian), then a pattern. */
+    static byte[] numbered(int length, int seq) {
+        byte[] r = new byte[length];
+        for (int i = 0; i < length; i++) {
+            r[i] = (byte) (i * 31 + seq);
+        }
+        r[0] = 2;
+        for (int i = 1; i < Math.min(length, 5); i++) {
+            r[i] = (byte) (seq >> 8 * (i - 1));
+        }
+        return r;
+    }
+
+    /** The number in a report made by {@link #numbered}. */
+    static int seqOf(byte[] r) {
+        return java.nio.ByteBuffer.wrap(r, 1, 4).order(java.nio.ByteOrder.LITTLE_ENDIAN).getInt();
+    }
+
     @BeforeAll
     static void startRig() {
         UsbEmulator.start();
