@@ -5,13 +5,14 @@
 # library as it was before its read path was reworked (built from git, commit $BEFORE).
 # Its poll is also measured as it was before the poll was trimmed (commit $POLL_BEFORE).
 # Each round runs every reader and part once, one after another: the report path, the
-# poll and the registry, many tablets at once (1, 4, 16), discovery beside hidapi's, and
-# the idle change subscription before and now. Every figure is the median over the rounds,
-# so that a drift in the machine's speed hits all alike. Profiles (perf) of the read
-# threads, of the 16 tablets and of the poll follow. Every JVM and peer runs in a mount
-# namespace of its own (tests/isolation/isolate.sh), where no library log line reaches
-# the machine's logger.
-# Takes about fifteen minutes.
+# poll and the registry, many tablets at once (1, 4, 16), a tablet that answers with empty
+# packets and waits by turns, 16 pollers at once against one, discovery beside
+# hidapi's, and the idle change subscription before and now. Every figure is the median
+# over the rounds, so that a drift in the machine's speed hits all alike. A backlog nobody
+# polls and idle devices run once; profiles (perf) of the read threads, of the 16 tablets
+# and of the poll follow. Every JVM and peer runs in a mount namespace of its own
+# (tests/isolation/isolate.sh), where no library log line reaches the machine's logger.
+# Takes about seventeen minutes on two processors.
 #   bash scripts/bench.sh [build dir]   (default: build/bench)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,12 +35,18 @@ PROFILE_PLAN=(10000 2 500 16)
 # Many tablets at once: tablet counts, seconds, microseconds between one tablet's
 # reports (a 1000 Hz pen), and each Java poller's pause after an empty poll.
 SCALE_COUNTS=(1 4 16)
-SCALE_PLAN=(10 1000 1000)
+SCALE_PLAN=(6 1000 1000)
 # The same at 125 Hz a tablet, which the emulated devices keep up with on two processors,
 # for 1 and 16 tablets; and the seconds of the profiled 16-tablet run.
 SCALE_SLOW_COUNTS=(1 16)
 SCALE_SLOW_PLAN=(10 8000 1000)
 SCALE_PROFILE_SECONDS=5
+# Tablets, seconds, interval and pause as above: one 125 Hz tablet, polled by the host
+# every millisecond, that waits while it has no report and answers every poll with an
+# empty packet meanwhile by turns; and one poller, then 16 at once, that poll their 125 Hz
+# tablets again at once (they spin).
+ZLP_PLAN=(1 10 8000 1000)
+POLLERS_PLAN=(16 4 8000 0)
 # Seconds of the idle subscription's window.
 IDLE_SUBSCRIPTION_SECONDS=10
 # Rounds of taking queued reports while perf watches the poll.
@@ -133,6 +140,10 @@ for round in $(seq "$ROUNDS"); do
     run "scale_125hz.$count.$round" "round $round: library, $count tablets at once, 125 Hz" \
       jvm library "$NSBENCH_LIBRARY_DIR" scale "$count" "${SCALE_SLOW_PLAN[@]}"
   done
+  run "zlp.$round" "round $round: library, a tablet with and without empty packets by turns" \
+    jvm library "$NSBENCH_LIBRARY_DIR" zlp "${ZLP_PLAN[@]}"
+  run "pollers.$round" "round $round: library, one poller and ${POLLERS_PLAN[0]} at once" \
+    jvm library "$NSBENCH_LIBRARY_DIR" pollers "${POLLERS_PLAN[@]}"
   run "discovery.$round" "round $round: discovery, library and hidapi $hidapi_version" \
     jvm library "$NSBENCH_LIBRARY_DIR" discovery
   run "subscription.$round" "round $round: idle subscription, library" \
@@ -142,7 +153,7 @@ for round in $(seq "$ROUNDS"); do
       jvm before "$BEFORE_LIBRARY_DIR" subscription "$IDLE_SUBSCRIPTION_SECONDS"
   fi
 done
-run others "library: queue memory, idle devices" jvm library "$NSBENCH_LIBRARY_DIR" others "${OTHERS_PLAN[@]}"
+run others "library: a backlog nobody polls, idle devices" jvm library "$NSBENCH_LIBRARY_DIR" others "${OTHERS_PLAN[@]}"
 
 # Where each library build's read thread spends its time, sampled by perf.
 profile() {   # profile <name> <library dir>

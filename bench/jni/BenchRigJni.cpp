@@ -3,7 +3,6 @@
 // own copy of the emulator, so the JVM loads this instead of the test support library.
 #include <hidapi/hidapi.h>
 #include <jni.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <map>
@@ -15,7 +14,6 @@
 
 #include "Emulator.h"
 #include "Figures.h"
-#include "Models.h"
 #include "ReportFeeder.h"
 #include "StampedReport.h"
 #include "ThreadCpu.h"
@@ -57,9 +55,9 @@ JNIEXPORT void JNICALL BENCH_RIG(start)(JNIEnv*, jclass)
     }
 }
 
-JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address)
+JNIEXPORT jlong JNICALL BENCH_RIG(plugTablet)(JNIEnv*, jclass, jint bus, jint address, jint packetSize)
 {
-    return nsemu::Emulator::instance().plug(nsemu::models::tablet(0x078c, 0x0600, bus, address));
+    return nsemu::Emulator::instance().plug(nsbench::benchTablet(bus, address, packetSize));
 }
 
 JNIEXPORT jstring JNICALL BENCH_RIG(path)(JNIEnv* env, jclass, jlong device)
@@ -125,10 +123,11 @@ JNIEXPORT jlong JNICALL BENCH_RIG(fed)(JNIEnv*, jclass, jlong device)
 }
 
 // Feeds reports without waiting for anyone to take them (the host still has to).
-JNIEXPORT void JNICALL BENCH_RIG(feedUnread)(JNIEnv*, jclass, jlong device, jlong count)
+JNIEXPORT void JNICALL BENCH_RIG(feedUnread)(JNIEnv*, jclass, jlong device, jlong count, jint length)
 {
+    const std::vector<std::uint8_t> report(static_cast<std::size_t>(length), 0x02);
     for (jlong i = 0; i < count; ++i)
-        nsemu::Emulator::instance().feedInput(device, std::vector<std::uint8_t>(64, 0x02));
+        nsemu::Emulator::instance().feedInput(device, report);
 }
 
 JNIEXPORT void JNICALL BENCH_RIG(figure)(JNIEnv* env, jclass, jstring key, jdouble value, jstring unit,
@@ -164,13 +163,6 @@ JNIEXPORT jlongArray JNICALL BENCH_RIG(threadUsage)(JNIEnv* env, jclass)
     return result;
 }
 
-// Bytes of the C heap in use, over all of malloc's arenas.
-JNIEXPORT jlong JNICALL BENCH_RIG(heapInUse)(JNIEnv*, jclass)
-{
-    const struct mallinfo2 info = mallinfo2();
-    return static_cast<jlong>(info.uordblks + info.hblkhd);
-}
-
 // The floor of a native call: the shape of readNativeUsbState, doing nothing.
 JNIEXPORT jbyteArray JNICALL BENCH_RIG(emptyCall)(JNIEnv*, jobject, jlong)
 {
@@ -196,16 +188,17 @@ JNIEXPORT jlong JNICALL BENCH_RIG(threadId)(JNIEnv*, jclass)
 
 // Feeds every device `count` reports, each device at `intervalMicros` apart and the devices
 // spread evenly over the interval, as tablets with clocks of their own would send them.
-// Returns how many each device was fed.
+// Returns how many each device was fed. `emptyBlock`: see nsbench::feedPaced.
 JNIEXPORT jlongArray JNICALL BENCH_RIG(feedPaced)(JNIEnv* env, jclass, jlongArray devices, jlong count,
-                                                  jlong intervalMicros)
+                                                  jlong intervalMicros, jlong emptyBlock)
 {
     const jsize n = env->GetArrayLength(devices);
     std::vector<jlong> ids(static_cast<std::size_t>(n));
     env->GetLongArrayRegion(devices, 0, n, ids.data());
     std::vector<nsemu::DeviceId> deviceIds(ids.begin(), ids.end());
     const std::vector<std::uint64_t> fed = nsbench::feedPaced(deviceIds, static_cast<std::uint64_t>(count),
-                                                              std::chrono::microseconds(intervalMicros));
+                                                              std::chrono::microseconds(intervalMicros),
+                                                              static_cast<std::uint64_t>(emptyBlock));
     std::vector<jlong> result(fed.begin(), fed.end());
     jlongArray array = env->NewLongArray(n);
     if (array != nullptr)

@@ -10,7 +10,6 @@
 
 #include "Emulator.h"
 #include "Figures.h"
-#include "Models.h"
 #include "PeerReader.h"
 #include "Preload.h"
 #include "ReportFeeder.h"
@@ -148,7 +147,7 @@ int runPeerBenchmark(const char* name, PeerReader& reader, int argc, char** argv
     nsemu::Emulator& emu = nsemu::Emulator::instance();
     const Plan plan = planFrom(argc, argv);
     const std::string prefix = name;
-    const nsemu::DeviceId device = emu.plug(nsemu::models::tablet(kVendor, kProduct, 1, 2));
+    const nsemu::DeviceId device = emu.plug(benchTablet(1, 2));
 
     const std::set<int> before = threadIds();
     if (!reader.open(kVendor, kProduct))

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "StampedReport.h"
+#include "Models.h"
 
 namespace nsbench {
 
@@ -13,6 +13,16 @@ constexpr std::chrono::seconds kStalled{5};
 constexpr std::chrono::microseconds kPause{20};
 // The gap between reports while latency is measured: a 1000 Hz tablet's.
 constexpr std::chrono::microseconds kReportInterval{1000};
+}
+
+nsemu::DeviceDescription benchTablet(int bus, int address, int packetSize)
+{
+    nsemu::DeviceDescription tablet = nsemu::models::tablet(0x078c, 0x0600, bus, address);
+    tablet.inPacketSize = static_cast<std::uint16_t>(packetSize);
+    tablet.inInterval = 1;   // a millisecond, or a microframe at high speed
+    if (packetSize > 64)
+        tablet.speed = "480";   // interrupt packets over 64 bytes are high speed's
+    return tablet;
 }
 
 ReportFeeder::ReportFeeder(nsemu::DeviceId device, std::function<std::uint64_t()> taken)
@@ -69,7 +79,7 @@ bool ReportFeeder::pingPong(std::uint64_t count)
 }
 
 std::vector<std::uint64_t> feedPaced(const std::vector<nsemu::DeviceId>& devices, std::uint64_t count,
-                                     std::chrono::microseconds interval)
+                                     std::chrono::microseconds interval, std::uint64_t emptyBlock)
 {
     nsemu::Emulator& emulator = nsemu::Emulator::instance();
     std::vector<std::uint64_t> fed(devices.size(), 0);
@@ -77,13 +87,21 @@ std::vector<std::uint64_t> feedPaced(const std::vector<nsemu::DeviceId>& devices
         return fed;
     const auto start = std::chrono::steady_clock::now();
     const auto turn = std::chrono::duration_cast<std::chrono::nanoseconds>(interval) / devices.size();
+    const auto answerEmpty = [&](bool on) {
+        for (nsemu::DeviceId device : devices)
+            emulator.answerEmpty(device, on);
+    };
     for (std::uint64_t k = 0; k < count; ++k) {
+        if (emptyBlock != 0 && k % emptyBlock == 0)
+            answerEmpty(k / emptyBlock % 2 == 1);
         for (std::size_t i = 0; i < devices.size(); ++i) {
             std::this_thread::sleep_until(start + k * interval + i * turn);
             emulator.feedInput(devices[i], stampedReport(k, monotonicNanos()));
             ++fed[i];
         }
     }
+    if (emptyBlock != 0)
+        answerEmpty(false);
     return fed;
 }
 

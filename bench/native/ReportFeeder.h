@@ -8,8 +8,13 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "StampedReport.h"
 
 namespace nsbench {
+
+// The emulated pen tablet every reader reads (0x078c:0x0600), its interrupt IN endpoint's
+// wMaxPacketSize `packetSize`, polled by the host every millisecond as a 1000 Hz pen is.
+nsemu::DeviceDescription benchTablet(int bus, int address, int packetSize = kReportLength);
 
 class ReportFeeder {
 public:
@@ -41,8 +46,11 @@ private:
 // Feeds each device `count` stamped reports (sequence 0, 1, ...) `interval` apart, the
 // devices' turns spread evenly over the interval. A turn that comes late is fed at once:
 // the stamp is the moment of feeding, so lateness never counts as latency. Returns how
-// many reports each device was fed (a device unplugged meanwhile keeps them queued).
+// many reports each device was fed (a device unplugged meanwhile keeps them queued). With
+// `emptyBlock` set, the devices take turns by blocks of that many reports: they wait while
+// they have no report in the first, answer every poll with an empty packet meanwhile in the
+// second, and so on; they wait again at the end.
 std::vector<std::uint64_t> feedPaced(const std::vector<nsemu::DeviceId>& devices, std::uint64_t count,
-                                     std::chrono::microseconds interval);
+                                     std::chrono::microseconds interval, std::uint64_t emptyBlock = 0);
 
 }  // namespace nsbench

@@ -16,8 +16,16 @@ final class BenchRig {
     /** Starts the emulator; its threads are named "nsemu". */
     static native void start();
 
-    /** An emulated pen tablet (0x078c:0x0600, 64-byte reports) at bus/address. */
-    static native long plugTablet(int bus, int address);
+    /** The emulated tablets' report length (their interrupt IN packet size), unless told. */
+    static final int REPORT_LENGTH = 64;
+
+    /** An emulated pen tablet (0x078c:0x0600, {@link #REPORT_LENGTH}-byte reports) at bus/address. */
+    static long plugTablet(int bus, int address) {
+        return plugTablet(bus, address, REPORT_LENGTH);
+    }
+
+    /** The same tablet with reports of {@code packetSize} bytes (its wMaxPacketSize). */
+    static native long plugTablet(int bus, int address, int packetSize);
 
     static native String path(long device);
 
@@ -43,8 +51,8 @@ final class BenchRig {
     /** Reports fed to the device that no IN transfer of the host has taken yet. */
     static native long queuedInput(long device);
 
-    /** Feeds {@code count} plain reports at once, for nobody in particular to take. */
-    static native void feedUnread(long device, long count);
+    /** Feeds {@code count} plain reports of {@code length} bytes at once, for nobody in particular to take. */
+    static native void feedUnread(long device, long count, int length);
 
     static native void figure(String key, double value, String unit, int decimals);
 
@@ -54,8 +62,6 @@ final class BenchRig {
 
     /** (thread id, nanoseconds on a processor, context switches) for every thread. */
     static native long[] threadUsage();
-
-    static native long heapInUse();
 
     /** A native method shaped like readNativeUsbState that does nothing. */
     native byte[] emptyCall(long handle);
@@ -72,9 +78,11 @@ final class BenchRig {
 
     /**
      * Feeds each device {@code count} stamped reports {@code intervalMicros} apart, the
-     * devices' turns spread evenly over the interval; returns how many each was fed.
+     * devices' turns spread evenly over the interval; returns how many each was fed. With
+     * {@code emptyBlock} not 0, the devices answer every poll with an empty packet while they
+     * have no report in every other block of that many reports, from the second on.
      */
-    static native long[] feedPaced(long[] devices, long count, long intervalMicros);
+    static native long[] feedPaced(long[] devices, long count, long intervalMicros, long emptyBlock);
 
     /** hidapi's hid_enumerate of every HID device: how many interfaces it listed, or -1. */
     static native int hidEnumerate();

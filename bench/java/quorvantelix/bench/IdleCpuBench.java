@@ -1,12 +1,9 @@
 package quorvantelix.bench;
 
-import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Paths;
+import java.util.HashSet;
 import java.util.Set;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
-import java.util.stream.Collectors;
 import quorvantelix.dm.DeviceDiscoveryService;
 import quorvantelix.dm.connections.usb.NativeUSB;
 
@@ -30,15 +27,15 @@ final class IdleCpuBench {
 
     boolean idleDevices() throws InterruptedException {
         ThreadUsage beforeOpen = ThreadUsage.now();
-        Tablets tablets = Tablets.open(usb, 2, idleDevices);
+        Tablets tablets = Tablets.openReady(usb, 2, idleDevices, "idle devices");
+        if (tablets == null) {
+            return false;
+        }
         try {
-            int failed = tablets.firstNotReady();
-            if (failed >= 0) {
-                BenchRig.note("idle devices: device " + failed + " did not open");
-                return false;
-            }
             ThreadUsage start = ThreadUsage.now();
-            Set<Long> library = start.newSince(beforeOpen);
+            // The read thread may have been started by an earlier open, and serves these too.
+            Set<Long> library = new HashSet<>(start.newSince(beforeOpen));
+            library.addAll(start.named(ThreadUsage.READ_THREAD));
             long[] used = window(start).since(start, library);
             BenchRig.figure("idle_devices.count", tablets.devices.length, "devices", 0);
             BenchRig.figure("idle_devices.library_threads", library.size(), "threads", 0);
@@ -46,7 +43,7 @@ final class IdleCpuBench {
             BenchRig.figure("idle_devices.wakeups", used[1], "switches", 0);
             return true;
         } finally {
-            tablets.close();
+            Tablets.close(tablets);
         }
     }
 
@@ -87,7 +84,7 @@ final class IdleCpuBench {
             BenchRig.figure(prefix + ".start_wakeups", starting[1], "switches", 0);
             BenchRig.figure(prefix + ".cpu_ms", used[0] / 1e6, "ms", 3);
             BenchRig.figure(prefix + ".wakeups", used[1], "switches", 0);
-            Set<Long> display = library.stream().filter(id -> "ns-display".equals(threadName(id))).collect(Collectors.toSet());
+            Set<Long> display = start.named("ns-display");
             if (!display.isEmpty()) {
                 long[] displayUsed = end.since(start, display);
                 BenchRig.figure(prefix + ".display_cpu_ms", displayUsed[0] / 1e6, "ms", 3);
@@ -106,14 +103,6 @@ final class IdleCpuBench {
         BenchRig.figure("idle.window_s", windowSeconds, "s", 0);
         Thread.sleep(windowSeconds * 1000);
         return ThreadUsage.now();
-    }
-
-    private static String threadName(long id) {
-        try {
-            return Files.readString(Paths.get("/proc/self/task/" + id + "/comm")).trim();
-        } catch (IOException ended) {
-            return "";
-        }
     }
 
     /** The X screen's size set with xrandr; false without a display or when xrandr fails. */

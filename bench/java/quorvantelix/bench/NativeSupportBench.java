@@ -13,9 +13,14 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * <li>"poll" (the registry and the poll cost; with a number, only that many rounds of
  * taking queued reports, for a profiler);</li>
  * <li>"scale" N seconds interval_us poll_us (N tablets at once, see {@link ScaleBench});</li>
+ * <li>"pollers" N seconds interval_us poll_us (one poller, then N at once, see
+ * {@link ScaleBench#pollers});</li>
+ * <li>"zlp" N seconds interval_us poll_us (N tablets with and without empty packets by
+ * turns, see {@link ScaleBench#emptyPackets});</li>
  * <li>"discovery" (discovery beside hidapi's enumeration);</li>
  * <li>"subscription" seconds (an idle change subscription);</li>
- * <li>"others" (the memory of queued reports and idle devices), the rest as in {@link Plan}.</li>
+ * <li>"others" (a backlog nobody polls, see {@link BacklogBench}, and idle devices), the
+ * rest as in {@link Plan}.</li>
  * </ul>
  * Figures are named after the system property nsbench.name ("library" by default), so
  * that builds of the library can be told apart. Prints one figure a line; exits 1 if a
@@ -34,8 +39,17 @@ public final class NativeSupportBench {
         boolean ok;
         switch (part) {
             case "scale":
-                ok = new ScaleBench(usb, Integer.parseInt(rest[0]), Long.parseLong(rest[1]), Long.parseLong(rest[2]),
-                        Long.parseLong(rest[3])).run();
+            case "pollers":
+            case "zlp":
+                ScaleBench scale = new ScaleBench(usb, Integer.parseInt(rest[0]), Long.parseLong(rest[1]),
+                        Long.parseLong(rest[2]), Long.parseLong(rest[3]));
+                ok = part.equals("scale") ? scale.run()
+                        : part.equals("pollers") ? scale.pollers() : scale.emptyPackets();
+                break;
+            case "others":
+                Plan plan = new Plan(rest);
+                ok = new BacklogBench(usb).run()
+                        && new IdleCpuBench(usb, plan.idleDevices, plan.idleSeconds).idleDevices();
                 break;
             case "discovery":
                 ok = new DiscoveryBench(usb).run();
@@ -57,29 +71,24 @@ public final class NativeSupportBench {
         boolean registry = part.equals("path") || part.equals("poll") && rest.length == 0;
         boolean ok = !registry || new RegistryBench(usb, name).run();
         long device = BenchRig.plugTablet(1, 2);
-        ThreadUsage beforeOpen = ThreadUsage.now();
         long handle = usb.createNativeUsbInstance();
         if (!usb.connectNativeUsb(handle, BenchRig.path(device)) || !BenchRig.waitForPendingIn(device, 20_000)) {
             BenchRig.note("cannot connect the emulated tablet");
             return false;
         }
-        Set<Long> libraryThreads = ThreadUsage.now().newSince(beforeOpen);
+        Set<Long> readThreads = ThreadUsage.now().named(ThreadUsage.READ_THREAD);
         switch (part) {
             case "path":
             case "report":
-                ok = ok && new ReportPathBench(usb, handle, device, plan, libraryThreads, name).run()
+                ok = ok && new ReportPathBench(usb, handle, device, plan, readThreads, name).run()
                         && (part.equals("report") || new PollCostBench(usb, handle, device, name).run());
                 usb.destroyNativeUsbInstance(handle);
                 return ok;
-            case "poll":
+            default:
                 PollCostBench poll = new PollCostBench(usb, handle, device, name);
                 ok = ok && (rest.length > 0 ? poll.profile(Integer.parseInt(rest[0])) : poll.run());
                 usb.destroyNativeUsbInstance(handle);
                 return ok;
-            default:
-                ok = new QueueMemoryBench(usb, handle, device).run();
-                usb.destroyNativeUsbInstance(handle);
-                return ok && new IdleCpuBench(usb, plan.idleDevices, plan.idleSeconds).idleDevices();
         }
     }
 }

@@ -8,7 +8,8 @@ import quorvantelix.dm.connections.usb.NativeUSB;
  * The cost of one readNativeUsbState call, with an empty queue and with a report waiting,
  * against the floors in the same JVM: an empty native method of the same shape, and one
  * that only makes and fills the array a report travels in. Each figure is the median over
- * rounds of the mean time per call in a round; the JIT has compiled the loops first.
+ * rounds of the mean time per call in a round, and each ratio the median over rounds of
+ * one round's ratio; the JIT has compiled the loops first.
  */
 final class PollCostBench {
     private static final int ROUNDS = 5;
@@ -46,9 +47,12 @@ final class PollCostBench {
         List<Double> polls = new ArrayList<>();
         List<Double> copies = new ArrayList<>();
         List<Double> waiting = new ArrayList<>();
+        List<Double> overFloor = new ArrayList<>();
+        List<Double> overCall = new ArrayList<>();
         for (int r = 0; r < ROUNDS; r++) {
             empty.add(emptyCalls(CALLS_PER_ROUND));
             polls.add(emptyPolls(CALLS_PER_ROUND));
+            overCall.add(polls.get(r) / empty.get(r));
             double taking = takeWaiting();
             if (taking < 0) {
                 BenchRig.note("poll cost: the queued reports did not all arrive");
@@ -56,17 +60,14 @@ final class PollCostBench {
             }
             waiting.add(taking);
             copies.add(copyCalls(WAITING_PER_ROUND));
+            overFloor.add(waiting.get(r) / copies.get(r));
         }
-        double floor = ReportPathBench.median(empty);
-        double poll = ReportPathBench.median(polls);
-        double copyFloor = ReportPathBench.median(copies);
-        double withReport = ReportPathBench.median(waiting);
-        BenchRig.figure(name + ".empty_jni_call_ns", floor, "ns", 1);
-        BenchRig.figure(name + ".poll_empty_ns", poll, "ns", 1);
-        BenchRig.figure(name + ".poll_with_report_ns", withReport, "ns", 1);
-        BenchRig.figure(name + ".poll_with_report_floor_ns", copyFloor, "ns", 1);
-        BenchRig.figure(name + ".poll_empty_over_empty_call", poll / floor, "x", 1);
-        BenchRig.figure(name + ".poll_with_report_over_floor", withReport / copyFloor, "x", 2);
+        BenchRig.figure(name + ".empty_jni_call_ns", ReportPathBench.median(empty), "ns", 1);
+        BenchRig.figure(name + ".poll_empty_ns", ReportPathBench.median(polls), "ns", 1);
+        BenchRig.figure(name + ".poll_with_report_ns", ReportPathBench.median(waiting), "ns", 1);
+        BenchRig.figure(name + ".poll_with_report_floor_ns", ReportPathBench.median(copies), "ns", 1);
+        BenchRig.figure(name + ".poll_empty_over_empty_call", ReportPathBench.median(overCall), "x", 1);
+        BenchRig.figure(name + ".poll_with_report_over_floor", ReportPathBench.median(overFloor), "x", 2);
         return sink != 42;   // keeps the results alive
     }
 
@@ -150,7 +151,7 @@ final class PollCostBench {
     // Feeds the reports and waits until the read thread has queued them all: the host has
     // reaped every one, and a moment later its completion callback has run.
     private boolean queueReports() {
-        BenchRig.feedUnread(device, WAITING_PER_ROUND);
+        BenchRig.feedUnread(device, WAITING_PER_ROUND, BenchRig.REPORT_LENGTH);
         if (!BenchRig.waitForAllTaken(device, 60_000)) {
             return false;
         }

@@ -23,7 +23,7 @@ final class ReportPathBench {
     private final long handle;
     private final long device;
     private final Plan plan;
-    private final Set<Long> libraryThreads;
+    private final Set<Long> readThreads;
     private final String name;
     private final ByteBuffer takenCounter = ByteBuffer.allocateDirect(8);
     private long taken;
@@ -31,13 +31,13 @@ final class ReportPathBench {
     private long[] latencies = new long[0];
     private int latencyCount = -1;   // -1: not recording
 
-    ReportPathBench(NativeUSB usb, long handle, long device, Plan plan, Set<Long> libraryThreads, String name) {
+    ReportPathBench(NativeUSB usb, long handle, long device, Plan plan, Set<Long> readThreads, String name) {
         this.name = name;
         this.usb = usb;
         this.handle = handle;
         this.device = device;
         this.plan = plan;
-        this.libraryThreads = libraryThreads;
+        this.readThreads = readThreads;
         BenchRig.attachFeeder(device, takenCounter);
     }
 
@@ -56,7 +56,7 @@ final class ReportPathBench {
             }
             rates.add(plan.reportsPerTrial * 1e9 / (System.nanoTime() - start));
         }
-        long[] cpu = ThreadUsage.now().since(before, libraryThreads);
+        long[] cpu = ThreadUsage.now().since(before, readThreads);
 
         latencies = new long[(int) plan.latencySamples];
         latencyCount = 0;

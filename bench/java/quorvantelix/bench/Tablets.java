@@ -46,20 +46,27 @@ final class Tablets {
         return tablets;
     }
 
-    /** The index of the first tablet that did not open or has no IN transfer pending, or -1. */
-    int firstNotReady() {
-        for (int i = 0; i < devices.length; i++) {
-            if (handles[i] == 0 || !BenchRig.waitForPendingIn(devices[i], 20_000)) {
-                return i;
+    /**
+     * Opens them as {@link #open} does, and waits until each has an IN transfer pending;
+     * null (with a note that names {@code what}, the tablets closed) if one did not get there.
+     */
+    static Tablets openReady(NativeUSB usb, int bus, int count, String what) throws InterruptedException {
+        Tablets tablets = open(usb, bus, count);
+        for (int i = 0; i < count; i++) {
+            if (tablets.handles[i] == 0 || !BenchRig.waitForPendingIn(tablets.devices[i], 20_000)) {
+                BenchRig.note(what + ": tablet " + i + " did not open");
+                close(tablets);
+                return null;
             }
         }
-        return -1;
+        return tablets;
     }
 
-    void close() {
-        for (long h : handles) {
+    /** Closes every tablet that opened; nothing if {@code tablets} is null. */
+    static void close(Tablets tablets) {
+        for (long h : tablets == null ? new long[0] : tablets.handles) {
             if (h != 0) {
-                usb.destroyNativeUsbInstance(h);
+                tablets.usb.destroyNativeUsbInstance(h);
             }
         }
     }

@@ -1,11 +1,18 @@
 package quorvantelix.bench;
 
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Paths;
 import java.util.HashMap;
 import java.util.Map;
 import java.util.Set;
+import java.util.stream.Collectors;
 
 /** Processor time and context switches of the process's threads at one moment. */
 final class ThreadUsage {
+    /** The library's event thread, which reads every open device. */
+    static final String READ_THREAD = "ns-usb-read";
+
     private final Map<Long, long[]> byThread = new HashMap<>();
 
     static ThreadUsage now() {
@@ -41,5 +48,18 @@ final class ThreadUsage {
         Set<Long> ids = new java.util.TreeSet<>(byThread.keySet());
         ids.removeAll(earlier.byThread.keySet());
         return ids;
+    }
+
+    /** The threads here named {@code name} (their comm). */
+    Set<Long> named(String name) {
+        return byThread.keySet().stream().filter(id -> name.equals(threadName(id))).collect(Collectors.toSet());
+    }
+
+    private static String threadName(long id) {
+        try {
+            return Files.readString(Paths.get("/proc/self/task/" + id + "/comm")).trim();
+        } catch (IOException ended) {
+            return "";
+        }
     }
 }
