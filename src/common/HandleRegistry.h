@@ -13,6 +13,7 @@
 //
 // The objects are spread over shards by address, each with its own mutex, so that calls on
 // different objects seldom meet on a lock; a lease holds no lock at all while the call runs.
+// The poll of a report, which never waits, holds the shard for its few steps instead.
 // The order of registration has a mutex of its own, taken before a shard's.
 #include <jni.h>
 
@@ -117,6 +118,21 @@ public:
             return Lease();
         entry->state.fetch_add(1, std::memory_order_relaxed);
         return Lease(&shard, entry);
+    }
+
+    // Runs `work` on the object while holding its shard, and gives its result; gives
+    // `fallback` when the handle names no object in use. A call that needs the object only
+    // for a short step that never waits can take it this way instead of a lease: the shard's
+    // lock keeps a retire from beginning meanwhile, at the cost of the lookup alone. `work`
+    // holds up the leases and retires of the objects in its shard while it runs, and must
+    // not come back into the registry.
+    template <typename Result, typename Work>
+    Result withHeld(jlong handle, Result fallback, Work&& work)
+    {
+        Shard& shard = shardOf(pointerFromHandle(handle));
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        Entry* entry = inUse(shard, handle);
+        return entry != nullptr ? work(*entry->object) : fallback;
     }
 
     // Whether `p` names a registered object (one being retired included). Compares

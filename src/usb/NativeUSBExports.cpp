@@ -153,18 +153,16 @@ JNIEXPORT jboolean JNICALL NATIVE_USB(connectNativeUsb)(JNIEnv* env, jobject, jl
 JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject, jlong handle)
 {
     return guarded(kPrefix, "readNativeUsbState", jbyteArray{nullptr}, [env, handle]() -> jbyteArray {
-        // A report is at most kMaxReportLength bytes. The device is held only while its
-        // report is taken, not while Java gets it.
+        // A report is at most kMaxReportLength bytes. Taking it never waits, so the device
+        // is held by its registry shard for that step alone, not while Java gets the report.
         char report[USBDevice::kMaxReportLength];
-        int received;
-        {
-            auto device = usbDevices().lease(handle);
-            if (!device) {
-                logNoDevice(handle);
-                return nullptr;
-            }
-            received = device->read_Device(report, static_cast<int>(sizeof report), 1);
-        }
+        bool registered = false;
+        const int received = usbDevices().withHeld(handle, 0, [&](USBDevice& d) {
+            registered = true;
+            return d.read_Device(report, static_cast<int>(sizeof report), 1);
+        });
+        if (!registered)
+            logNoDevice(handle);
         if (received <= 0)
             return nullptr;   // the usual poll: nothing queued
         return newByteArray(env, report, received);

@@ -43,7 +43,6 @@ ReportQueue::~ReportQueue()
 {
     for (auto& chunk : m_chunks)
         unmapChunk(chunk.load(std::memory_order_relaxed));
-    unmapChunk(m_spare);
 }
 
 unsigned char* ReportQueue::slot(uint64_t sequence) const
@@ -77,40 +76,32 @@ bool ReportQueue::push(const unsigned char* report, int received)
     return true;
 }
 
-// The chunk report `sequence` goes into, mapped (or the spare taken) if the entry is empty.
+// The chunk report `sequence` goes into, mapped if it is not yet.
 unsigned char* ReportQueue::chunkFor(uint64_t sequence)
 {
-    std::atomic<unsigned char*>& entry = m_chunks[sequence / m_slotsPerChunk % kMaxChunks];
-    unsigned char* chunk = entry.load(std::memory_order_relaxed);
-    if (chunk != nullptr)
-        return chunk;
-    if (m_spare != nullptr) {
-        chunk = m_spare;
-        m_spare = nullptr;
-    } else {
+    const size_t index = sequence / m_slotsPerChunk % kMaxChunks;
+    unsigned char* chunk = m_chunks[index].load(std::memory_order_relaxed);
+    if (chunk == nullptr) {
         chunk = mapChunk();
         if (chunk == nullptr)
             return nullptr;
-        m_mapped.fetch_add(1, std::memory_order_relaxed);
+        m_chunks[index].store(chunk, std::memory_order_release);
     }
-    entry.store(chunk, std::memory_order_release);
+    m_resident[index] = true;
     return chunk;
 }
 
-// A full queue: the oldest report goes, so that the one being stored fits. Under
-// m_takeMutex no poller is copying the slot that is about to be written again.
+// A full queue: the oldest report goes, so that the one being stored fits. A poller that
+// copies it meanwhile finds its claim refused.
 void ReportQueue::dropOldest(uint64_t written)
 {
-    uint64_t dropped;
-    {
-        std::lock_guard<std::mutex> lock(m_takeMutex);
-        const uint64_t read = m_read.load(std::memory_order_relaxed);
-        if (written - read < m_capacity)
-            return;   // a poller made room meanwhile
-        const uint64_t oldestKept = written - m_capacity + 1;
-        m_read.store(oldestKept, std::memory_order_release);
-        dropped = oldestKept - read;
+    const uint64_t oldestKept = written - m_capacity + 1;
+    uint64_t read = m_read.load(std::memory_order_acquire);
+    while (read < oldestKept && !m_read.compare_exchange_weak(read, oldestKept, std::memory_order_acq_rel)) {
     }
+    if (read >= oldestKept)
+        return;   // the pollers made room meanwhile
+    const uint64_t dropped = oldestKept - read;
     const uint64_t before = m_dropped.fetch_add(dropped, std::memory_order_relaxed);
     const int64_t now = steadyNs();
     if (before == 0 || now - m_droppedLineAt >= kDropLineIntervalNs) {
@@ -120,9 +111,9 @@ void ReportQueue::dropOldest(uint64_t written)
     }
 }
 
-// Gives back the chunks that hold no queued report and will not before the producer comes
-// round to them again: all but those from the oldest report's chunk to the newest one's.
-// The first is kept as the spare. Pollers only ever read from chunks in that range.
+// Gives the memory of the chunks that hold no queued report back to the system: all but
+// those from the oldest report's chunk to the newest one's. They stay mapped, so that a
+// poller still copying from one reads zeros rather than fault; its claim is refused.
 void ReportQueue::releaseBehind(uint64_t read, uint64_t written)
 {
     const uint64_t first = read / m_slotsPerChunk;
@@ -130,35 +121,34 @@ void ReportQueue::releaseBehind(uint64_t read, uint64_t written)
     if (last - first + 1 >= kMaxChunks)
         return;
     for (uint64_t n = last + 1; n < first + kMaxChunks; n++) {
-        unsigned char* chunk = m_chunks[n % kMaxChunks].exchange(nullptr, std::memory_order_relaxed);
-        if (chunk == nullptr)
+        const size_t index = n % kMaxChunks;
+        if (!m_resident[index])
             continue;
-        if (m_spare == nullptr) {
-            m_spare = chunk;
-        } else {
-            unmapChunk(chunk);
-            m_mapped.fetch_sub(1, std::memory_order_relaxed);
-        }
+        madvise(m_chunks[index].load(std::memory_order_relaxed), kChunkBytes, MADV_DONTNEED);
+        m_resident[index] = false;
     }
 }
 
 int ReportQueue::take(unsigned char* buffer)
 {
-    if (empty())
-        return 0;
-    bool drained;
-    {
-        std::lock_guard<std::mutex> lock(m_takeMutex);
-        const uint64_t read = m_read.load(std::memory_order_relaxed);
-        if (read == m_written.load(std::memory_order_acquire))
+    uint64_t read = m_read.load(std::memory_order_acquire);
+    for (;;) {
+        const uint64_t written = m_written.load(std::memory_order_acquire);
+        if (read == written)
             return 0;
         std::memcpy(buffer, slot(read), static_cast<size_t>(m_reportLength));
-        m_read.store(read + 1, std::memory_order_release);
-        drained = read + 1 == m_written.load(std::memory_order_acquire);
+        if (m_read.compare_exchange_strong(read, read + 1, std::memory_order_acq_rel)) {
+            // The next report is fetched into the cache meanwhile: the producer wrote it on
+            // another processor, and a backlog is taken one poll after the other.
+            if (read + 1 != written)
+                __builtin_prefetch(slot(read + 1));
+            else if (m_dropped.load(std::memory_order_relaxed) != 0 &&
+                     read + 1 == m_written.load(std::memory_order_acquire))
+                noteDrained();
+            return m_reportLength;
+        }
+        // Taken by another poller or dropped by the producer: `read` holds the oldest now.
     }
-    if (drained && m_dropped.load(std::memory_order_relaxed) != 0)
-        noteDrained();
-    return m_reportLength;
 }
 
 void ReportQueue::noteDrained()
@@ -177,7 +167,8 @@ bool ReportQueue::empty() const
 uint64_t ReportQueue::size() const
 {
     const uint64_t read = m_read.load(std::memory_order_acquire);
-    return m_written.load(std::memory_order_acquire) - read;
+    const uint64_t written = m_written.load(std::memory_order_acquire);
+    return written > read ? written - read : 0;
 }
 
 } // namespace nativesupport

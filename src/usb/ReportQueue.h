@@ -1,22 +1,23 @@
 #pragma once
 // The input reports a device has sent and Java has not yet taken, oldest first.
 //
-// Reports are kept in slots of the report length, in chunks of 64 KiB taken from the system
-// as the queue grows, up to 16 MiB (kMaxBytes); a chunk the pollers have emptied is given
-// back as the next report arrives, but for one kept for reuse. A full queue drops its oldest
-// report to keep the newest. Nothing here throws, and storing a report allocates nothing
-// once the chunk it goes into exists.
+// Reports are kept in slots of the report length, in chunks of 64 KiB mapped as the queue
+// grows, up to 16 MiB (kMaxBytes). The memory of a chunk the pollers have emptied is given
+// back to the system as the next report arrives (the chunk stays mapped until the queue
+// goes, so that a late poller never reads from an unmapped page). A full queue drops its
+// oldest report to keep the newest. Nothing here throws, and storing a report allocates
+// nothing once its chunk is mapped.
 //
 // One producer (whichever thread completes the device's transfers) and any number of
-// pollers. The producer writes a slot and then publishes it by advancing m_written; the
-// pollers take turns on m_takeMutex, copy the oldest slot out and advance m_read. The
-// producer takes m_takeMutex only to drop a report from a full queue, and it alone maps and
-// unmaps chunks, so a poller never waits for it, and a chunk is never given back while a
-// poller reads from it.
+// pollers, and no lock. The producer writes a slot and publishes it by advancing
+// m_written. A poller copies the oldest slot out and then claims it by advancing m_read
+// from the number it copied; should another poller have taken it meanwhile, or the producer
+// dropped it to make room (and perhaps written the slot again), the claim fails and the
+// poller copies the next one instead. So a poll never waits, and never hands out a report
+// that was written over while it was copied.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 namespace nativesupport {
 
@@ -37,16 +38,13 @@ public:
     bool push(const unsigned char* report, int received);
 
     // Poller. Copies the oldest report into `buffer` (which has room for the report length)
-    // and removes it; gives the report length, or 0 when there is none. Never waits for the
-    // producer.
+    // and removes it; gives the report length, or 0 when there is none.
     int take(unsigned char* buffer);
     bool empty() const;
 
     int reportLength() const { return m_reportLength; }
     // Reports held now (tests and benchmarks).
     uint64_t size() const;
-    // Chunks mapped now, the spare included (tests and benchmarks).
-    size_t chunksMapped() const { return m_mapped.load(std::memory_order_relaxed); }
 
 private:
     static constexpr size_t kMaxChunks = kMaxBytes / kChunkBytes;
@@ -67,13 +65,11 @@ private:
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_read{0};
     std::atomic<unsigned char*> m_chunks[kMaxChunks] = {};
-    unsigned char* m_spare = nullptr;   // producer only
-    std::atomic<size_t> m_mapped{0};
-    std::mutex m_takeMutex;
+    bool m_resident[kMaxChunks] = {};   // producer only: the chunk's memory may be in use
 
     // Dropped reports since the queue last drained, and when the producer last said so.
     std::atomic<uint64_t> m_dropped{0};
-    int64_t m_droppedLineAt = 0;   // producer only; steady clock, ns
+    int64_t m_droppedLineAt = 0;     // producer only; steady clock, ns
     bool m_noMemoryLogged = false;   // producer only
 };
 
