@@ -69,5 +69,5 @@ set(NS_SANITIZED_JUNIT ConnectAndReadTest OutputTest
     SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest CallsCutShortTest
     DisplayChangeTest DisplayServerTest)
 if(NS_SANITIZE MATCHES "address")
-  list(APPEND NS_SANITIZED_JUNIT Gtk3InProcessTest SwingApplicationTest SwingServerLossTest)
+  list(APPEND NS_SANITIZED_JUNIT SwingApplicationTest SwingServerLossTest)
 endif()

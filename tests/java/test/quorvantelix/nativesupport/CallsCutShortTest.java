@@ -44,6 +44,12 @@ class CallsCutShortTest extends EmulatedUsbSuite {
         long h = usb.createNativeUsbInstance();
         FutureTask<Boolean> connect = started(() -> usb.connectNativeUsb(h, UsbEmulator.path(device)));
         assertTrue(UsbEmulator.waitForHung(device, 1, WAIT));
+        // Meanwhile the accessors answer at once, with the values of the connect under way.
+        assertEquals(0x5543, usb.getNativeUsbVid(h));
+        assertEquals("Pen Tablet", usb.getNativeUsbProductName(h));
+        assertNull(usb.readNativeUsbState(h));
+        assertFalse(usb.writeCommand(h, new char[64]), "nothing is sent to a device still opening");
+        assertTrue(UsbEmulator.waitForHung(device, 1, 0), "the calls did not wait for the connect");
 
         FutureTask<Object> destroy = started(() -> {
             usb.destroyNativeUsbInstance(h);

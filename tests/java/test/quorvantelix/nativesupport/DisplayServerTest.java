@@ -78,7 +78,7 @@ class DisplayServerTest extends SubscriptionSuite {
         try {
             assertTrue(SysLog.await(CALLBACK_CREATED, 8000 + 2 * SLACK_MS), SysLog.peek().toString());
             NotifyRig.resizeScreen(DISPLAY, 800, 600);
-            assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
+            assertTrue(Callbacks.DISPLAY.await(1, 10_000));
         } finally {
             xvfb.destroyForcibly().waitFor();
         }
@@ -94,9 +94,9 @@ class DisplayServerTest extends SubscriptionSuite {
                 NotifyRig.resizeScreen(DISPLAY, 1100 + round, 700);
                 assertTrue(SysLog.await(info("NATIVESUPPORT: resize_cb(): screen width " + (1100 + round)), 10_000),
                         "round " + round + ": the new server's changes are reported");
-                int reported = Callbacks.displayCalls().size();
+                int reported = Callbacks.DISPLAY.calls().size();
                 Process burst = NotifyRig.burstOfChanges(DISPLAY);
-                assertTrue(Callbacks.awaitDisplayCalls(reported + 3, 10_000), "round " + round + ": the burst is reported");
+                assertTrue(Callbacks.DISPLAY.await(reported + 3, 10_000), "round " + round + ": the burst is reported");
                 xvfb.destroyForcibly().waitFor();
                 burst.destroyForcibly().waitFor();
                 assertTrue(SysLog.await(LOST, round, 10_000), "round " + round + ": " + SysLog.peek());

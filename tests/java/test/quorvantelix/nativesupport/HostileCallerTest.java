@@ -3,17 +3,15 @@ package quorvantelix.nativesupport;
 import static org.junit.jupiter.api.Assertions.*;
 import static quorvantelix.test.SysLog.debug;
 
-import java.util.ArrayList;
+import java.util.Collections;
 import java.util.HashSet;
 import java.util.List;
-import java.util.concurrent.ConcurrentLinkedQueue;
-import java.util.concurrent.atomic.AtomicBoolean;
-import java.util.concurrent.atomic.AtomicLong;
+import java.util.Set;
 import org.junit.jupiter.api.Test;
 import quorvantelix.emulator.UsbEmulator;
 import quorvantelix.test.SysLog;
 
-/** A caller that passes what it should not, asks while the library is busy, and races a destroy. */
+/** A caller that passes handles and data it should not. */
 class HostileCallerTest extends EmulatedUsbSuite {
     private static final String NO_INSTANCE = debug("NATIVESUPPORT: USBDevice* doesn't exist for nativeInstanceHandle ");
 
@@ -21,6 +19,7 @@ class HostileCallerTest extends EmulatedUsbSuite {
         return debug("NATIVESUPPORT: " + method + "() refused a null array.  Nothing was sent.");
     }
 
+    /** Without the sanitizers' own quarantine, the allocator would give a new instance a destroyed one's address at once. */
     @Test
     void instancesLiveFromCreateToDestroyAndEveryOtherHandleIsRefused() {
         assertEquals(System.getProperty("ns.expectedBits"), System.getProperty("sun.arch.data.model"), "this ABI's JVM");
@@ -29,11 +28,21 @@ class HostileCallerTest extends EmulatedUsbSuite {
         long c = create();
         assertEquals(3, new HashSet<>(List.of(a, b, c)).size());
         assertEquals(0, usb.getNativeUsbVid(b));
-        assertEquals(0, usb.readMaxY(b));
         assertEquals("", usb.getNativeUsbSerialNumber(b), "a new instance knows nothing yet");
         destroy(b);
-        usb.destroyNativeUsbInstance(b); // twice: only a log line
+        Set<Long> destroyed = new HashSet<>(List.of(b));
+        for (int round = 0; round < 1000; round++) {
+            long h = usb.createNativeUsbInstance();
+            assertFalse(destroyed.contains(h), "round " + round + ": a new instance at a destroyed one's address");
+            usb.destroyNativeUsbInstance(h);
+            destroyed.add(h);
+        }
+        SysLog.drain();
+        usb.destroyNativeUsbInstance(b); // again: only a log line
         assertNull(usb.getNativeUsbSerialNumber(b));
+        assertNull(usb.readNativeUsbState(b));
+        assertFalse(usb.writeCommand(b, new char[64]));
+        assertEquals(Collections.nCopies(4, NO_INSTANCE + (int) b), SysLog.drain());
         assertEquals("", usb.getNativeUsbSerialNumber(a), "the others live on");
         assertEquals("", usb.getNativeUsbSerialNumber(c));
         for (long handle : new long[] {0, -1, Long.MIN_VALUE, a ^ 8}) {
@@ -84,74 +93,5 @@ class HostileCallerTest extends EmulatedUsbSuite {
         assertTrue(SysLog.drain().contains(
                 debug("NATIVESUPPORT: Interface 0 has no endpoint to read reports from.  Closing device.")));
         assertTrue(UsbEmulator.waitForClients(mute, 0, WAIT));
-    }
-
-    @Test
-    void accessorsAndWritesAnswerAtOnceWhileAConnectWaitsForTheDevice() throws Exception {
-        long device = UsbEmulator.plugTablet(0x08ca, 0x0010, 1, 2);
-        UsbEmulator.hangRequest(device, 0x81, 6, 0x2200, 1); // the report descriptor request times out
-        long h = create();
-        AtomicBoolean connected = new AtomicBoolean();
-        Thread connect = new Thread(() -> connected.set(usb.connectNativeUsb(h, UsbEmulator.path(device))));
-        connect.start();
-        assertTrue(UsbEmulator.waitForHung(device, 1, WAIT));
-
-        for (int i = 0; i < 20; i++) {
-            assertEquals(0x08ca, usb.getNativeUsbVid(h), "the values of the connect in progress");
-            usb.getNativeUsbPid(h);
-            usb.readMaxX(h);
-            usb.readMaxY(h);
-            usb.getNativeUsbProductName(h);
-            usb.getNativeUsbSerialNumber(h);
-            usb.getNativeUsbFirmwareVersion(h);
-            assertNull(usb.readNativeUsbState(h));
-            assertFalse(usb.writeCommand(h, new char[64]), "nothing is sent to a device still opening");
-        }
-        assertTrue(connect.isAlive() && UsbEmulator.waitForHung(device, 1, 0), "the calls did not wait for the connect");
-        connect.join();
-        assertTrue(connected.get());
-        assertEquals(31999, usb.readMaxX(h));
-    }
-
-    @Test
-    void callsRacingTheDestroyOfTheirHandleFindTheInstanceOrNothing() throws Exception {
-        AtomicLong current = new AtomicLong(usb.createNativeUsbInstance());
-        AtomicLong deadAnswers = new AtomicLong();
-        AtomicBoolean stop = new AtomicBoolean();
-        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
-        List<Thread> callers = new ArrayList<>();
-        for (int i = 0; i < 3; i++) {
-            Thread t = new Thread(() -> {
-                try {
-                    while (!stop.get()) {
-                        long h = current.get();
-                        usb.getNativeUsbVid(h);
-                        usb.readNativeUsbState(h);
-                        if (usb.getNativeUsbSerialNumber(h) == null) { // "" while the instance lives
-                            deadAnswers.incrementAndGet();
-                        }
-                    }
-                } catch (Throwable e) {
-                    failures.add(e);
-                }
-            });
-            t.start();
-            callers.add(t);
-        }
-        long deadline = System.nanoTime() + 2_000_000_000L;
-        while (System.nanoTime() < deadline) {
-            long old = current.getAndSet(usb.createNativeUsbInstance());
-            usb.destroyNativeUsbInstance(old);
-        }
-        stop.set(true);
-        for (Thread t : callers) {
-            t.join();
-        }
-        usb.destroyNativeUsbInstance(current.get());
-        assertEquals(List.of(), new ArrayList<>(failures));
-        assertTrue(deadAnswers.get() > 0, "no call met a destroyed instance");
-        List<String> lines = SysLog.drain();
-        assertTrue(lines.size() >= deadAnswers.get(), "a refusal without its line");
-        assertEquals(List.of(), lines.stream().filter(l -> !l.startsWith(NO_INSTANCE)).toList());
     }
 }

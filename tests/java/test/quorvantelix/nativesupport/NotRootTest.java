@@ -150,7 +150,7 @@ class NotRootTest {
         usb.subscribeUSBChangeEvents();
         try {
             assertTrue(ShmPeer.send(udev, UDEV_DATA.resolve("c189:5").toString()).isEmpty());
-            assertTrue(Callbacks.awaitHotPlugCalls(1, 3000 + NotifyRig.SLACK_MS), "root's change in the udev database");
+            assertTrue(Callbacks.HOT_PLUG.await(1, 3000 + NotifyRig.SLACK_MS), "root's change in the udev database");
         } finally {
             usb.unsubscribeUSBChangeEvents();
         }

@@ -218,12 +218,12 @@ class StressTest {
     private int subscribeAndUnsubscribe() throws Exception {
         int n = 0, heard = 0;
         for (; n < MOST_SUBSCRIPTIONS && System.nanoTime() < deadline; n++) {
-            int seen = Callbacks.hotPlugCalls().size();
+            int seen = Callbacks.HOT_PLUG.calls().size();
             usb.subscribeUSBChangeEvents();
             if (notificationThreadsBlockTheirSignal()) {
                 NotifyRig.touch(NotifyRig.OLD_UDEV_DB, "stress-" + n);
                 NotifyRig.remove(NotifyRig.OLD_UDEV_DB, "stress-" + n);
-                assertTrue(Callbacks.awaitHotPlugCalls(seen + 1, PATIENCE_MS), "subscription " + n + " heard of no change");
+                assertTrue(Callbacks.HOT_PLUG.await(seen + 1, PATIENCE_MS), "subscription " + n + " heard of no change");
                 heard++;
             } else {
                 System.out.println("stress: subscription " + n + "'s notification thread has another thread's signal mask");
