@@ -66,7 +66,7 @@ endif()
 # ThreadSanitizer cannot see GLib's futex locks: the suites with GTK or a Swing window run
 # under AddressSanitizer only.
 set(NS_SANITIZED_JUNIT ConnectAndReadTest OutputTest
-    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest CallsCutShortTest
+    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest
     DisplayChangeTest DisplayServerTest)
 if(NS_SANITIZE MATCHES "address")
   list(APPEND NS_SANITIZED_JUNIT SwingApplicationTest SwingServerLossTest)
