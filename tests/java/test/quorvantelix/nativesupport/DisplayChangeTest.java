@@ -8,14 +8,9 @@ import static quorvantelix.test.SysLog.info;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.CountDownLatch;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.BeforeEach;
-import org.junit.jupiter.api.Test;
-import quorvantelix.test.Callbacks;
+import org.junit.jupiter.api.*;
+import quorvantelix.test.*;
 import quorvantelix.dm.connections.usb.NativeUSB;
-import quorvantelix.test.SysLog;
-import quorvantelix.test.Tasks;
-import quorvantelix.test.Toolkit;
 
 /**
  * Size changes of the X screen reach Java as handleDisplayChangedEvent calls, once per

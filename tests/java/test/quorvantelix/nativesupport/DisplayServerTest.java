@@ -10,17 +10,12 @@ import java.net.StandardProtocolFamily;
 import java.net.UnixDomainSocketAddress;
 import java.nio.channels.ServerSocketChannel;
 import java.nio.channels.SocketChannel;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
+import java.nio.file.*;
 import java.util.ArrayList;
 import java.util.List;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
-import quorvantelix.test.Callbacks;
-import quorvantelix.test.SysLog;
-import quorvantelix.test.Tasks;
-import quorvantelix.test.Toolkit;
+import quorvantelix.test.*;
 
 /**
  * The X server as the display thread finds it, with no toolkit in the JVM: none at the

@@ -4,9 +4,7 @@ import static org.junit.jupiter.api.Assertions.*;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 import static quorvantelix.nativesupport.NotifyRig.SLACK_MS;
 
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
+import java.nio.file.*;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.CountDownLatch;
@@ -14,10 +12,7 @@ import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
-import quorvantelix.test.Callbacks;
-import quorvantelix.test.SysLog;
-import quorvantelix.test.Tasks;
-import quorvantelix.test.WallClock;
+import quorvantelix.test.*;
 
 /**
  * Entries created and deleted in the udev database directory reach Java as

@@ -2,10 +2,7 @@ package quorvantelix.nativesupport;
 
 import static org.junit.jupiter.api.Assertions.*;
 
-import java.util.Arrays;
-import java.util.HexFormat;
-import java.util.List;
-import java.util.Random;
+import java.util.*;
 import org.junit.jupiter.api.Test;
 import quorvantelix.emulator.UsbEmulator;
 

@@ -5,9 +5,7 @@ import static org.junit.jupiter.api.Assertions.*;
 import java.nio.file.Files;
 import java.nio.file.Paths;
 import org.junit.jupiter.api.Test;
-import quorvantelix.test.Callbacks;
-import quorvantelix.test.SwingWindow;
-import quorvantelix.test.SysLog;
+import quorvantelix.test.*;
 
 /**
  * The library in a real Swing application's JVM: its window in the default look, then in the
