@@ -134,22 +134,10 @@ class SharedMemoryTest {
     }
 
     @Test
-    void manyThreadsAtOnceLeaveEveryHandleReleasedExactlyOnce() throws Exception {
+    void threadsRacingToReleaseEachHandleReleaseItExactlyOnce() throws Exception {
+        // Every thread races for the release of every one of these handles (the stress test
+        // connects and releases from many threads at once).
         int shared = KEY_BASE + 10;
-        inThreads(me -> {
-            for (int r = 0; r < 40; r++) {
-                long mine = connect(shared + 1 + me, 64);
-                long common = connect(shared, 64);
-                retrieve(mine).putInt(0, me * 1000 + r);
-                retrieve(common).put(me, (byte) r);
-                assertEquals(me * 1000 + r, retrieve(mine).getInt(0));
-                assertTrue(shm.releaseSharedMemory(mine));
-                assertFalse(shm.releaseSharedMemory(mine));
-                assertTrue(shm.releaseSharedMemory(common));
-            }
-        });
-        // Every thread races for the release of every one of these handles. Nothing is created
-        // meanwhile: a released instance's handle may name the next one.
         long[] contested = new long[128];
         Arrays.setAll(contested, i -> connect(shared, 64));
         AtomicIntegerArray wins = new AtomicIntegerArray(contested.length);
@@ -164,9 +152,7 @@ class SharedMemoryTest {
             }
         });
         assertEquals(Collections.nCopies(contested.length, 1).toString(), wins.toString(), "released exactly once");
-        for (int key = shared; key <= shared + 8; key++) {
-            assertEquals("666 64 0", segment(key), "no attachment of Java's left");
-        }
+        assertEquals("666 64 0", segment(shared), "no attachment of Java's left");
     }
 
     /** Runs the work in 8 threads at once, each given its number. */
