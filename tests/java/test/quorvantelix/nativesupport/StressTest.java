@@ -248,7 +248,7 @@ class StressTest {
         }
         for (String status : Tasks.statusOf("ns-hotplug")) {
             String mask = status.replaceAll("(?s).*\nSigBlk:\\s*(\\p{XDigit}+).*", "$1");
-            if ((Long.parseLong(mask, 16) >> 33 & 1) == 0) {
+            if ((Long.parseUnsignedLong(mask, 16) >> 33 & 1) == 0) {
                 return false;
             }
         }
