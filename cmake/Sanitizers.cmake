@@ -66,8 +66,8 @@ endif()
 # ThreadSanitizer cannot see GLib's futex locks: the suites with GTK or a Swing window run
 # under AddressSanitizer only.
 set(NS_SANITIZED_JUNIT ConnectAndReadTest OutputTest
-    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest CallsCutShortTest
+    SharedMemoryTest HotPlugTest StressTest ExitWhileInUseTest HostileCallerTest HostileDeviceTest
     DisplayChangeTest DisplayServerTest)
 if(NS_SANITIZE MATCHES "address")
-  list(APPEND NS_SANITIZED_JUNIT Gtk3InProcessTest SwingApplicationTest SwingServerLossTest)
+  list(APPEND NS_SANITIZED_JUNIT SwingApplicationTest SwingServerLossTest)
 endif()

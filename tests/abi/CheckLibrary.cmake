@@ -7,29 +7,24 @@ if(NOT kind MATCHES "${EXPECT}")
   message(FATAL_ERROR "${LIB} is not '${EXPECT}': ${kind}")
 endif()
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE symbols)
-set(expected
-  createNativeUsbInstance destroyNativeUsbInstance getNativeUsbVid getNativeUsbPid getNativeUsbxMax
-  readMaxX readMaxY getNativeUsbSerialNumber getNativeUsbFirmwareVersion getNativeUsbProductName
-  connectNativeUsb readNativeUsbState writeCommand writeFirmwareCommand writeToControlTransfer
-  dfuDetach dfuDownload dfuGetStatus dfuClearStatus dfuGetState dfuAbort
-  discoverUSBInputDevices getNativeUsbVidDirect getNativeUsbPidDirect
-  subscribeUSBChangeEvents unsubscribeUSBChangeEvents)
-set(count 0)
-foreach(m IN LISTS expected)
-  if(NOT symbols MATCHES " T Java_quorvantelix_dm_connections_usb_NativeUSB_${m}\n")
-    message(FATAL_ERROR "missing export NativeUSB.${m}")
+set(usb connections_usb_NativeUSB)
+set(shm deviceapi_SharedMemoryNativeInterface)
+foreach(export
+    ${usb}_createNativeUsbInstance ${usb}_destroyNativeUsbInstance ${usb}_getNativeUsbVid ${usb}_getNativeUsbPid
+    ${usb}_getNativeUsbxMax ${usb}_readMaxX ${usb}_readMaxY ${usb}_getNativeUsbSerialNumber
+    ${usb}_getNativeUsbFirmwareVersion ${usb}_getNativeUsbProductName ${usb}_connectNativeUsb ${usb}_readNativeUsbState
+    ${usb}_writeCommand ${usb}_writeFirmwareCommand ${usb}_writeToControlTransfer ${usb}_dfuDetach ${usb}_dfuDownload
+    ${usb}_dfuGetStatus ${usb}_dfuClearStatus ${usb}_dfuGetState ${usb}_dfuAbort ${usb}_discoverUSBInputDevices
+    ${usb}_getNativeUsbVidDirect ${usb}_getNativeUsbPidDirect ${usb}_subscribeUSBChangeEvents
+    ${usb}_unsubscribeUSBChangeEvents ${shm}_connectSharedMemoryMacLinux ${shm}_retrieveSharedMemoryDirectByteBuffer
+    ${shm}_releaseSharedMemory)
+  if(NOT symbols MATCHES " T Java_quorvantelix_dm_${export}\n")
+    message(FATAL_ERROR "missing export ${export}")
   endif()
-  math(EXPR count "${count} + 1")
-endforeach()
-foreach(m connectSharedMemoryMacLinux retrieveSharedMemoryDirectByteBuffer releaseSharedMemory)
-  if(NOT symbols MATCHES " T Java_quorvantelix_dm_deviceapi_SharedMemoryNativeInterface_${m}\n")
-    message(FATAL_ERROR "missing export SharedMemoryNativeInterface.${m}")
-  endif()
-  math(EXPR count "${count} + 1")
 endforeach()
 string(REGEX MATCHALL " T Java_[A-Za-z_]+" all "${symbols}")
 list(LENGTH all exported)
-if(NOT exported EQUAL 29 OR NOT count EQUAL 29)
+if(NOT exported EQUAL 29)
   message(FATAL_ERROR "expected 29 JNI exports, found ${exported}")
 endif()
 execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE imports)

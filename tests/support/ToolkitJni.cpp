@@ -1,9 +1,7 @@
 // quorvantelix.test.Toolkit: stand-ins for what an application brings into the JVM beside the
-// library: its own toolkit's X connection with its own X error handler (as AWT has), GTK 3
-// started on a Java thread (as Swing's GTK look and the file chooser start it), and its
+// library: its own toolkit's X connection with its own X error handler (as AWT has), and its
 // environment.
 #include <X11/Xlib.h>
-#include <dlfcn.h>
 #include <jni.h>
 
 #include <atomic>
@@ -38,14 +36,6 @@ JNIEXPORT jint JNICALL Java_quorvantelix_test_Toolkit_provokeBadWindow(JNIEnv*, 
     XMapWindow(g_display, 0x1fffffff);
     XSync(g_display, False);
     return g_errors.load();
-}
-
-// GTK 3 loaded and initialised on the calling thread; false when it could not be.
-JNIEXPORT jboolean JNICALL Java_quorvantelix_test_Toolkit_startGtk3(JNIEnv*, jclass)
-{
-    void* gtk = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_GLOBAL);
-    auto init = gtk != nullptr ? reinterpret_cast<int (*)(int*, char***)>(dlsym(gtk, "gtk_init_check")) : nullptr;
-    return init != nullptr && init(nullptr, nullptr) ? JNI_TRUE : JNI_FALSE;
 }
 
 // Sets DISPLAY in the process's environment, or removes it (null).

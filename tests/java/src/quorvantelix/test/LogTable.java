@@ -1,11 +1,9 @@
 package quorvantelix.test;
 
-import java.util.ArrayList;
-import java.util.List;
-import java.util.Map;
-import java.util.function.Predicate;
+import java.util.*;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import java.util.stream.IntStream;
 
 /**
  * Every line the library writes, once: its priority, its words, and what stands in each of its
@@ -22,20 +20,15 @@ import java.util.regex.Pattern;
  */
 public final class LogTable {
     private static final String PATH = "\\d{3}/\\d{3}-\\p{XDigit}{4}-\\p{XDigit}{4}-\\p{XDigit}{2}-\\p{XDigit}{2}";
-    private static final Map<String, Place> PLACES = Map.ofEntries(
-            Map.entry("handle", new Place("-?\\d+", within(Integer.MIN_VALUE, Integer.MAX_VALUE))),
-            Map.entry("pointer", new Place("-?\\d+", within(Long.MIN_VALUE, Long.MAX_VALUE))),
-            Map.entry("int", new Place("-?\\d+", within(Integer.MIN_VALUE, Integer.MAX_VALUE))),
-            Map.entry("count", new Place("\\d+", within(0, Integer.MAX_VALUE))),
-            Map.entry("error", new Place("(?:LIBUSB_ERROR_(?:IO|INVALID_PARAM|ACCESS|NO_DEVICE|NOT_FOUND|BUSY|TIMEOUT"
-                    + "|OVERFLOW|PIPE|INTERRUPTED|NO_MEM|NOT_SUPPORTED|OTHER))?", v -> true)),
-            Map.entry("vid", new Place("[0-9a-f]{4}", v -> true)),
-            Map.entry("path", new Place(PATH, v -> true)),
-            Map.entry("paths", new Place("(?:" + PATH + "(?:\\|" + PATH + ")*)?", v -> true)),
-            Map.entry("busAddress", new Place("\\d{3}/\\d{3}", v -> true)),
-            Map.entry("request", new Place("(?:Detach|Download|GetStatus|ClearStatus|GetState|Abort)", v -> true)),
-            Map.entry("method", new Place("[A-Za-z]+", v -> true)),
-            Map.entry("text", new Place(".*", v -> true)));
+    private static final Map<String, String> PLACES = Map.ofEntries(Map.entry("handle", "-?\\d+"),
+            Map.entry("pointer", "-?\\d{1,19}"), Map.entry("int", "-?\\d+"), Map.entry("count", "\\d+"),
+            Map.entry("error", "(?:LIBUSB_ERROR_(?:IO|INVALID_PARAM|ACCESS|NO_DEVICE|NOT_FOUND|BUSY|TIMEOUT|OVERFLOW|PIPE"
+                    + "|INTERRUPTED|NO_MEM|NOT_SUPPORTED|OTHER))?"),
+            Map.entry("vid", "[0-9a-f]{4}"), Map.entry("path", PATH), Map.entry("paths", "(?:" + PATH + "(?:\\|" + PATH + ")*)?"),
+            Map.entry("busAddress", "\\d{3}/\\d{3}"), Map.entry("request", "(?:Detach|Download|GetStatus|ClearStatus|GetState|Abort)"),
+            Map.entry("method", "[A-Za-z]+"), Map.entry("text", ".*"));
+    /** The places a "%d" fills: their values fit in an int. */
+    private static final Set<String> INTS = Set.of("handle", "int", "count");
 
     private static final List<Entry> LINES = List.of(
             // Instances, handles and what Java hands the library
@@ -168,15 +161,12 @@ public final class LogTable {
         return (priority == null ? "not in the log table" : "wanted " + priority) + ": " + line;
     }
 
-    private record Place(String regex, Predicate<String> valid) {
-    }
-
     private static final class Entry {
         final char priority;
         /** The words before the first place: most lines are told apart by them alone. */
         final String head;
         final Pattern pattern;
-        final List<Place> places = new ArrayList<>();
+        final List<Boolean> ints = new ArrayList<>();
 
         Entry(char priority, String template) {
             this.priority = priority;
@@ -184,30 +174,27 @@ public final class LogTable {
             StringBuilder regex = new StringBuilder();
             Matcher place = Pattern.compile("\\{(\\w+)}").matcher(template);
             int from = 0;
-            while (place.find()) {
-                Place p = PLACES.get(place.group(1));
-                if (p == null) {
-                    throw new IllegalArgumentException("no such place {" + place.group(1) + "} in " + template);
-                }
-                places.add(p);
-                regex.append(Pattern.quote(template.substring(from, place.start()))).append('(').append(p.regex).append(')');
-                from = place.end();
+            for (; place.find(); from = place.end()) {
+                String name = place.group(1);
+                regex.append(Pattern.quote(template.substring(from, place.start()))).append('(')
+                        .append(Objects.requireNonNull(PLACES.get(name), "no such place in " + template)).append(')');
+                ints.add(INTS.contains(name));
             }
-            regex.append(Pattern.quote(template.substring(from)));
-            pattern = Pattern.compile(regex.toString(), Pattern.DOTALL);
+            pattern = Pattern.compile(regex.append(Pattern.quote(template.substring(from))).toString(), Pattern.DOTALL);
         }
 
         boolean matches(String text) {
             Matcher m = pattern.matcher(text);
-            if (!m.matches()) {
-                return false;
-            }
-            for (int i = 0; i < places.size(); i++) {
-                if (!places.get(i).valid.test(m.group(i + 1))) {
-                    return false;
-                }
-            }
+            return m.matches() && IntStream.range(0, ints.size()).allMatch(i -> !ints.get(i) || fitsAnInt(m.group(i + 1)));
+        }
+    }
+
+    private static boolean fitsAnInt(String value) {
+        try {
+            Integer.parseInt(value);
             return true;
+        } catch (NumberFormatException e) {
+            return false;
         }
     }
 
@@ -221,17 +208,5 @@ public final class LogTable {
 
     private static Entry error(String template) {
         return new Entry('3', template);
-    }
-
-    /** A whole number from min to max. */
-    private static Predicate<String> within(long min, long max) {
-        return value -> {
-            try {
-                long n = Long.parseLong(value);
-                return n >= min && n <= max;
-            } catch (NumberFormatException e) {
-                return false;
-            }
-        };
     }
 }

@@ -48,7 +48,7 @@ public final class ShmPeer {
                 System.out.println(reply);
             }
         } finally {
-            removeSegments(parseInt(args[0]));
+            removeSegments(parseInt(args[0]), 64);
         }
     }
 
@@ -85,12 +85,7 @@ public final class ShmPeer {
         }
     }
 
-    /** The segments of the 64 keys from firstKey on, by key: "mode size attachments" (mode in octal). */
-    public static Map<Integer, String> segments(int firstKey) throws Exception {
-        return segments(firstKey, 64);
-    }
-
-    /** The segments of the {@code count} keys from firstKey on, as {@link #segments(int)}. */
+    /** The segments of the {@code count} keys from firstKey on, by key: "mode size attachments" (mode in octal). */
     public static Map<Integer, String> segments(int firstKey, int count) throws Exception {
         return Files.readAllLines(Path.of("/proc/sysvipc/shm")).stream().skip(1).map(line -> line.trim().split("\\s+"))
                 .filter(field -> Integer.compareUnsigned(parseInt(field[0]) - firstKey, count) < 0)
@@ -98,12 +93,7 @@ public final class ShmPeer {
                         field -> String.join(" ", field[2], field[3], field[6])));
     }
 
-    /** Removes the segments of the 64 keys from firstKey on (ipcrm); false when that failed. */
-    public static boolean removeSegments(int firstKey) throws Exception {
-        return removeSegments(firstKey, 64);
-    }
-
-    /** Removes the segments of the {@code count} keys from firstKey on; false when that failed. */
+    /** Removes the segments of the {@code count} keys from firstKey on (ipcrm); false when that failed. */
     public static boolean removeSegments(int firstKey, int count) throws Exception {
         List<String> command = new ArrayList<>(List.of("ipcrm"));
         segments(firstKey, count).keySet().forEach(key -> command.addAll(List.of("-M", key.toString())));

@@ -6,11 +6,7 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.atomic.AtomicLong;
-import javax.swing.JFrame;
-import javax.swing.JPanel;
-import javax.swing.SwingUtilities;
-import javax.swing.Timer;
-import javax.swing.UIManager;
+import javax.swing.*;
 import quorvantelix.dm.connections.usb.NativeUSB;
 
 /** A real Swing application's window: shown in a look and feel of choice, painting without end. */

@@ -4,14 +4,9 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.IOException;
-import java.nio.file.DirectoryStream;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
-import java.util.ArrayList;
-import java.util.List;
-import java.util.Map;
-import java.util.TreeMap;
+import java.nio.file.*;
+import java.util.*;
+import java.util.function.ToLongFunction;
 
 /** This process as /proc shows it: its threads by name, how often they wake, and its descriptors. */
 public final class Tasks {
@@ -20,7 +15,7 @@ public final class Tasks {
 
     /** Names of this process's threads. */
     public static List<String> names() throws IOException {
-        return each(task -> Files.readString(task.resolve("comm")).trim());
+        return each(null, task -> Files.readString(task.resolve("comm")).trim());
     }
 
     /** Waits (up to 10 s) until no thread's name starts with the prefix. */
@@ -30,33 +25,26 @@ public final class Tasks {
 
     /** Waits until no thread's name starts with {@code prefix}; fails after {@code millis}. */
     public static void awaitGone(String prefix, long millis) throws Exception {
-        long deadline = System.nanoTime() + millis * 1_000_000L;
-        while (names().stream().anyMatch(n -> n.startsWith(prefix))) {
+        for (long deadline = System.nanoTime() + millis * 1_000_000L; names().stream().anyMatch(n -> n.startsWith(prefix));
+                Thread.sleep(1)) {
             assertTrue(System.nanoTime() < deadline, "threads still running: " + names());
-            Thread.sleep(1);
         }
     }
 
     /** Wake-ups (context switches) of the one thread of that name during {@code millis}, from when it sleeps. */
     public static long wakeupsDuring(String name, long millis) throws Exception {
-        return during(name, millis, status -> {
-            long switches = 0;
-            for (String line : status.split("\n")) {
-                if (line.matches("(non)?voluntary_ctxt_switches:.*")) {
-                    switches += Long.parseLong(line.replaceAll("[^0-9]", ""));
-                }
-            }
-            return switches;
-        }, "status");
+        return during(name, millis, "status", status -> status.lines()
+                .filter(l -> l.matches("(non)?voluntary_ctxt_switches:.*")).mapToLong(l -> Long.parseLong(l.replaceAll("\\D", "")))
+                .sum());
     }
 
     /** Processor time (ms) of the one thread of that name during {@code millis}. */
     public static long cpuMillisDuring(String name, long millis) throws Exception {
         // After the name in parentheses, utime and stime are the 12th and 13th fields, in ticks of 10 ms.
-        return during(name, millis, stat -> {
+        return during(name, millis, "stat", stat -> {
             String[] f = stat.substring(stat.lastIndexOf(')') + 2).split(" ");
             return (Long.parseLong(f[11]) + Long.parseLong(f[12])) * 10;
-        }, "stat");
+        });
     }
 
     /** Descriptor number to target, of every descriptor this process holds but the listing's own. */
@@ -92,34 +80,16 @@ public final class Tasks {
         assertTrue(Math.abs(sockets) <= 2, "sockets changed by " + sockets + ": " + after);
     }
 
-    private interface Reading {
-        long of(String file);
-    }
-
-    private interface TaskFunction<T> {
-        T apply(Path task) throws IOException;
-    }
-
-    private static <T> List<T> each(TaskFunction<T> f) throws IOException {
-        List<T> found = new ArrayList<>();
-        try (DirectoryStream<Path> tasks = Files.newDirectoryStream(Paths.get("/proc/self/task"))) {
-            for (Path task : tasks) {
-                try {
-                    found.add(f.apply(task));
-                } catch (IOException ended) {
-                    // ended while listed
-                }
-            }
-        }
-        return found;
-    }
-
     /** The /proc directory of the one thread of that name; its file name is the thread's kernel id. */
     public static Path task(String name) throws IOException {
-        List<Path> tasks = each(task -> Files.readString(task.resolve("comm")).trim().equals(name) ? task : null);
-        tasks.removeIf(t -> t == null);
+        List<Path> tasks = each(name, task -> task);
         assertEquals(1, tasks.size(), "threads named " + name);
         return tasks.get(0);
+    }
+
+    /** The /proc status of each thread of that name. */
+    public static List<String> statusOf(String name) throws IOException {
+        return each(name, task -> Files.readString(task.resolve("status")));
     }
 
     /** Waits until the one thread of that name sleeps in the kernel function that {@code wchan} begins. */
@@ -134,8 +104,29 @@ public final class Tasks {
         }
     }
 
+    private interface TaskFunction<T> {
+        T apply(Path task) throws IOException;
+    }
+
+    /** What f finds of each thread (of that name, unless null); threads that end meanwhile are left out. */
+    private static <T> List<T> each(String name, TaskFunction<T> f) throws IOException {
+        List<T> found = new ArrayList<>();
+        try (DirectoryStream<Path> tasks = Files.newDirectoryStream(Paths.get("/proc/self/task"))) {
+            for (Path task : tasks) {
+                try {
+                    if (name == null || Files.readString(task.resolve("comm")).trim().equals(name)) {
+                        found.add(f.apply(task));
+                    }
+                } catch (IOException ended) {
+                    // ended while listed
+                }
+            }
+        }
+        return found;
+    }
+
     /** A reading of the one thread of that name over {@code millis}, from when it sleeps (its going to sleep is no wake-up). */
-    private static long during(String name, long millis, Reading reading, String file) throws Exception {
+    private static long during(String name, long millis, String file, ToLongFunction<String> reading) throws Exception {
         Path task = task(name);
         for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
             String stat = Files.readString(task.resolve("stat"));
@@ -143,8 +134,8 @@ public final class Tasks {
                 break;
             }
         }
-        long before = reading.of(Files.readString(task.resolve(file)));
+        long before = reading.applyAsLong(Files.readString(task.resolve(file)));
         Thread.sleep(millis);
-        return reading.of(Files.readString(task.resolve(file))) - before;
+        return reading.applyAsLong(Files.readString(task.resolve(file))) - before;
     }
 }

@@ -15,9 +15,6 @@ public final class Toolkit {
     /** Sends a request about a window that does not exist; the errors the toolkit's handler has seen. */
     public static native int provokeBadWindow();
 
-    /** Loads GTK 3 and initialises it on the calling thread (gtk_init_check); false when it could not. */
-    public static native boolean startGtk3();
-
     /** Sets DISPLAY in the process's environment; null removes it. */
     public static native void setDisplay(String display);
 }

@@ -10,17 +10,12 @@ import java.net.StandardProtocolFamily;
 import java.net.UnixDomainSocketAddress;
 import java.nio.channels.ServerSocketChannel;
 import java.nio.channels.SocketChannel;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
+import java.nio.file.*;
 import java.util.ArrayList;
 import java.util.List;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
-import quorvantelix.test.Callbacks;
-import quorvantelix.test.SysLog;
-import quorvantelix.test.Tasks;
-import quorvantelix.test.Toolkit;
+import quorvantelix.test.*;
 
 /**
  * The X server as the display thread finds it, with no toolkit in the JVM: none at the
@@ -78,7 +73,7 @@ class DisplayServerTest extends SubscriptionSuite {
         try {
             assertTrue(SysLog.await(CALLBACK_CREATED, 8000 + 2 * SLACK_MS), SysLog.peek().toString());
             NotifyRig.resizeScreen(DISPLAY, 800, 600);
-            assertTrue(Callbacks.awaitDisplayCalls(1, 10_000));
+            assertTrue(Callbacks.DISPLAY.await(1, 10_000));
         } finally {
             xvfb.destroyForcibly().waitFor();
         }
@@ -94,9 +89,9 @@ class DisplayServerTest extends SubscriptionSuite {
                 NotifyRig.resizeScreen(DISPLAY, 1100 + round, 700);
                 assertTrue(SysLog.await(info("NATIVESUPPORT: resize_cb(): screen width " + (1100 + round)), 10_000),
                         "round " + round + ": the new server's changes are reported");
-                int reported = Callbacks.displayCalls().size();
+                int reported = Callbacks.DISPLAY.calls().size();
                 Process burst = NotifyRig.burstOfChanges(DISPLAY);
-                assertTrue(Callbacks.awaitDisplayCalls(reported + 3, 10_000), "round " + round + ": the burst is reported");
+                assertTrue(Callbacks.DISPLAY.await(reported + 3, 10_000), "round " + round + ": the burst is reported");
                 xvfb.destroyForcibly().waitFor();
                 burst.destroyForcibly().waitFor();
                 assertTrue(SysLog.await(LOST, round, 10_000), "round " + round + ": " + SysLog.peek());

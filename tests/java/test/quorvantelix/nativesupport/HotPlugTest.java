@@ -4,7 +4,7 @@ import static org.junit.jupiter.api.Assertions.*;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 import static quorvantelix.nativesupport.NotifyRig.SLACK_MS;
 
-import java.nio.file.Path;
+import java.nio.file.*;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.CountDownLatch;
@@ -12,10 +12,7 @@ import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import quorvantelix.dm.connections.usb.NativeUSB;
-import quorvantelix.test.Callbacks;
-import quorvantelix.test.SysLog;
-import quorvantelix.test.Tasks;
-import quorvantelix.test.WallClock;
+import quorvantelix.test.*;
 
 /**
  * Entries created and deleted in the udev database directory reach Java as
@@ -60,7 +57,7 @@ class HotPlugTest extends SubscriptionSuite {
             NotifyRig.touch(db, e);
             NotifyRig.remove(db, e);
         }
-        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS));
+        assertTrue(Callbacks.HOT_PLUG.await(1, QUIET_MS + SLACK_MS));
         assertQuietInterval(before, subscribed, call(0), "the first call after subscribing");
         long firstEnded = awaitCallEnded();
 
@@ -78,10 +75,10 @@ class HotPlugTest extends SubscriptionSuite {
                 "six changes, each a signal of the watched descriptor, then one call");
 
         // Whatever the burst left counted, no second call comes in or after the quiet interval.
-        assertFalse(Callbacks.awaitHotPlugCalls(2, millisUntil(firstEnded + ms(QUIET_MS + 300))));
+        assertFalse(Callbacks.HOT_PLUG.await(2, millisUntil(firstEnded + ms(QUIET_MS + 300))));
         long lone = System.nanoTime();
         NotifyRig.touch(db, "lone");
-        assertTrue(Callbacks.awaitHotPlugCalls(2, SLACK_MS), "after a quiet spell a change is passed on at once");
+        assertTrue(Callbacks.HOT_PLUG.await(2, SLACK_MS), "after a quiet spell a change is passed on at once");
         assertTrue(call(1) - lone < ms(SLACK_MS), (call(1) - lone) / 1_000_000 + " ms");
         long secondEnded = awaitCallEnded();
         WallClock.step(7200);
@@ -89,7 +86,7 @@ class HotPlugTest extends SubscriptionSuite {
         // A change a second after a call is answered 3 seconds after the call ended.
         Thread.sleep(1000);
         NotifyRig.remove(db, "lone");
-        assertTrue(Callbacks.awaitHotPlugCalls(3, QUIET_MS + SLACK_MS));
+        assertTrue(Callbacks.HOT_PLUG.await(3, QUIET_MS + SLACK_MS));
         assertQuietInterval(call(1), secondEnded, call(2), "a call within the quiet interval after another");
 
         awaitCallEnded();
@@ -99,7 +96,7 @@ class HotPlugTest extends SubscriptionSuite {
         SysLog.drain();
         NotifyRig.touch(db, "unwatched");
         assertFalse(SysLog.await(sig, 500), "the directory is no longer watched");
-        assertEquals(3, Callbacks.hotPlugCalls().size());
+        assertEquals(3, Callbacks.HOT_PLUG.calls().size());
     }
 
     /** udev started after the application, and udev restarted: the database made late, and made again. */
@@ -109,17 +106,17 @@ class HotPlugTest extends SubscriptionSuite {
         usb.subscribeUSBChangeEvents();
         Path db = NotifyRig.createDatabase(NotifyRig.UDEV_DATA);
         NotifyRig.touch(db, "c189:1");
-        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS), "a change in a database made after subscribing");
+        assertTrue(Callbacks.HOT_PLUG.await(1, QUIET_MS + SLACK_MS), "a change in a database made after subscribing");
         awaitCallEnded();
 
         NotifyRig.removeDatabases();
-        assertTrue(Callbacks.awaitHotPlugCalls(2, QUIET_MS + SLACK_MS), "its entry went with it");
+        assertTrue(Callbacks.HOT_PLUG.await(2, QUIET_MS + SLACK_MS), "its entry went with it");
         awaitCallEnded();
         NotifyRig.createDatabase(NotifyRig.UDEV_DATA);
         NotifyRig.touch(db, "c189:2");
-        assertTrue(Callbacks.awaitHotPlugCalls(3, QUIET_MS + SLACK_MS), "a change in the database made again");
+        assertTrue(Callbacks.HOT_PLUG.await(3, QUIET_MS + SLACK_MS), "a change in the database made again");
         awaitCallEnded();
-        assertFalse(Callbacks.awaitHotPlugCalls(4, QUIET_MS + 300), "each change answered once");
+        assertFalse(Callbacks.HOT_PLUG.await(4, QUIET_MS + 300), "each change answered once");
         usb.unsubscribeUSBChangeEvents();
         NotifyRig.awaitLibraryThreadsEnded();
         Tasks.assertSameDescriptors(before, Tasks.descriptors());
@@ -134,7 +131,7 @@ class HotPlugTest extends SubscriptionSuite {
 
         // A change is answered, and afterwards the thread sleeps again through the quiet interval.
         NotifyRig.touch(db, "one");
-        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS));
+        assertTrue(Callbacks.HOT_PLUG.await(1, QUIET_MS + SLACK_MS));
         awaitCallEnded();
         assertEquals(0, Tasks.wakeupsDuring(THREAD, 2000), "woke while nothing happened");
     }
@@ -151,28 +148,50 @@ class HotPlugTest extends SubscriptionSuite {
         NotifyRig.run("perl", "-e", "my ($pid, $tid) = @ARGV; kill(34, $pid) for 1 .. 3; "
                 + "for my $s (34, 34, 29) { syscall(234, $pid + 0, $tid + 0, $s) == 0 or die \"tgkill: $!\" }",
                 Long.toString(ProcessHandle.current().pid()), thread);
-        assertFalse(Callbacks.awaitHotPlugCalls(1, millisUntil(subscribed + ms(QUIET_MS + SLACK_MS))),
+        assertFalse(Callbacks.HOT_PLUG.await(1, millisUntil(subscribed + ms(QUIET_MS + SLACK_MS))),
                 "a stray signal became a change");
         assertTrue(NotifyRig.linesStartingWith(SysLog.peek(), SIGNAL).isEmpty(), SysLog.peek().toString());
         NotifyRig.touch(db, "real");
-        assertTrue(Callbacks.awaitHotPlugCalls(1, SLACK_MS), "the directory's own change is answered");
+        assertTrue(Callbacks.HOT_PLUG.await(1, SLACK_MS), "the directory's own change is answered");
     }
 
     @Test
-    void unsubscribeReturnsWhileASlowCallIsUnderWayAndAResubscribeLosesAndRepeatsNothing() throws Exception {
+    void unsubscribeReturnsWhileACallIsHeldAndAResubscribeLosesAndRepeatsNothing() throws Exception {
         Path db = NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
         usb.subscribeUSBChangeEvents();
-        CountDownLatch slowCall = Callbacks.holdNextHotPlugCall();
+        CountDownLatch held = Callbacks.HOT_PLUG.holdNext();
         NotifyRig.touch(db, "before");
-        assertTrue(Callbacks.awaitHotPlugCalls(1, QUIET_MS + SLACK_MS)); // the slow call has begun
-        usb.unsubscribeUSBChangeEvents();
-        assertEquals(0, Callbacks.hotPlugCallsEnded(), "unsubscribe waited for the Java call");
+        assertTrue(Callbacks.HOT_PLUG.await(1, QUIET_MS + SLACK_MS)); // the held call has begun
+        NotifyRig.assertReturnsWhileHeld(usb::unsubscribeUSBChangeEvents, held);
 
-        usb.subscribeUSBChangeEvents();
+        usb.subscribeUSBChangeEvents(); // while the old thread is still in Java
         NotifyRig.touch(db, "after");
-        slowCall.countDown();
-        assertTrue(Callbacks.awaitHotPlugCalls(2, QUIET_MS + SLACK_MS), "the change after the resubscribe is answered");
-        assertFalse(Callbacks.awaitHotPlugCalls(3, 4000), "and only once");
+        held.countDown();
+        assertTrue(Callbacks.HOT_PLUG.await(2, QUIET_MS + SLACK_MS), "the change after the resubscribe is answered");
+        assertFalse(Callbacks.HOT_PLUG.await(3, QUIET_MS + SLACK_MS), "and only once");
+    }
+
+    /**
+     * Changes while the application holds a call: the kernel's queue of real-time signals
+     * (RLIMIT_SIGPENDING, 30 for this JVM) fills up and the kernel sends SIGIO instead, whose
+     * default action would end the process. Nothing may be lost either.
+     */
+    @Test
+    void eightyChangesDuringAHeldCallGetOneMoreCall() throws Exception {
+        assertTrue(Files.readAllLines(Paths.get("/proc/self/limits")).stream()
+                .anyMatch(l -> l.matches("Max pending signals\\s+30\\s+30\\s+signals\\s*")), "run with prlimit --sigpending=30");
+        Path db = NotifyRig.createDatabase(NotifyRig.OLD_UDEV_DB);
+        usb.subscribeUSBChangeEvents();
+        CountDownLatch held = Callbacks.HOT_PLUG.holdNext();
+        NotifyRig.touch(db, "first");
+        assertTrue(Callbacks.HOT_PLUG.await(1, QUIET_MS + SLACK_MS)); // the held call has begun
+        for (int i = 0; i < 40; i++) {
+            NotifyRig.touch(db, "entry-" + i);
+            NotifyRig.remove(db, "entry-" + i);
+        }
+        held.countDown();
+        assertTrue(Callbacks.HOT_PLUG.await(2, QUIET_MS + 2 * SLACK_MS), "the changes during the call are answered");
+        assertFalse(Callbacks.HOT_PLUG.await(3, QUIET_MS + SLACK_MS), "by one call");
     }
 
     /**
@@ -194,7 +213,7 @@ class HotPlugTest extends SubscriptionSuite {
             usb.unsubscribeUSBChangeEvents();
         }
         Tasks.awaitGone(THREAD);
-        assertEquals(List.of(), Callbacks.hotPlugCalls(), "a call began after unsubscribe had returned");
+        assertEquals(List.of(), Callbacks.HOT_PLUG.calls(), "a call began after unsubscribe had returned");
     }
 
     /** Waits until the library has ended its latest call (logged its detached line); when that was seen. */
@@ -214,7 +233,7 @@ class HotPlugTest extends SubscriptionSuite {
     }
 
     private static long call(int n) {
-        return Callbacks.hotPlugCalls().get(n);
+        return Callbacks.HOT_PLUG.calls().get(n);
     }
 
     private static long ms(long millis) {

@@ -6,20 +6,12 @@ import static org.junit.jupiter.api.Assertions.*;
 import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.util.List;
-import java.util.Map;
-import java.util.Random;
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.Test;
+import java.util.*;
+import org.junit.jupiter.api.*;
 import quorvantelix.dm.connections.usb.NativeUSB;
 import quorvantelix.dm.deviceapi.SharedMemoryNativeInterface;
 import quorvantelix.emulator.UsbEmulator;
-import quorvantelix.test.Callbacks;
-import quorvantelix.test.Privileges;
-import quorvantelix.test.ShmPeer;
-import quorvantelix.test.SysLog;
-import quorvantelix.test.Tasks;
+import quorvantelix.test.*;
 
 /**
  * The library in a desktop user's JVM. Root first sets up what the machine gives such a
@@ -150,7 +142,7 @@ class NotRootTest {
         usb.subscribeUSBChangeEvents();
         try {
             assertTrue(ShmPeer.send(udev, UDEV_DATA.resolve("c189:5").toString()).isEmpty());
-            assertTrue(Callbacks.awaitHotPlugCalls(1, 3000 + NotifyRig.SLACK_MS), "root's change in the udev database");
+            assertTrue(Callbacks.HOT_PLUG.await(1, 3000 + NotifyRig.SLACK_MS), "root's change in the udev database");
         } finally {
             usb.unsubscribeUSBChangeEvents();
         }

