@@ -1,5 +1,7 @@
 #include "EventThread.h"
 
+#include "SteadyClock.h"
+
 #include "DetachedThread.h"
 
 #include <signal.h>
@@ -7,7 +9,6 @@
 #include <syslog.h>
 
 #include <algorithm>
-#include <chrono>
 #include <new>
 
 namespace nativesupport {
@@ -16,12 +17,6 @@ namespace {
 // The wait while nothing is due: libusb's own timeouts (those of the blocking transfers)
 // still end it early, and leave() interrupts it.
 const int64_t kIdleWaitNs = int64_t{3600} * 1'000'000'000;
-
-int64_t steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The signals the thread leaves to the JVM's threads: all but those a fault raises in the
 // thread itself.

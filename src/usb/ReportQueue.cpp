@@ -1,22 +1,17 @@
 #include "ReportQueue.h"
 
+#include "SteadyClock.h"
+
 #include <sys/mman.h>
 #include <syslog.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 namespace nativesupport {
 
 namespace {
 const int64_t kDropLineIntervalNs = 10'000'000'000;
-
-int64_t steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 unsigned char* mapChunk()
 {

@@ -1,12 +1,13 @@
 #include "ReportStream.h"
 
+#include "SteadyClock.h"
+
 #include "LibUsbError.h"
 #include "SyncTransfer.h"
 
 #include <syslog.h>
 
 #include <algorithm>
-#include <chrono>
 #include <new>
 
 namespace nativesupport {
@@ -14,12 +15,6 @@ namespace nativesupport {
 namespace {
 const unsigned char kInEndpoint = 0x81;
 const int64_t kMaxRetryPauseNs = 100'000'000;
-
-int64_t steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The results that end the reading. A transfer error (LIBUSB_ERROR_IO: a noisy cable or hub
 // on a device still attached) is not one of them.
@@ -77,11 +72,16 @@ void ReportStream::start(libusb_device_handle* usbHandle, const std::string& pro
             for (Slot& slot : m_slots)
                 submit(slot, outcome);
         } else {
-            syslog(LOG_DEBUG, "NATIVESUPPORT: No memory or thread for reading the reports of handle %d.", m_handle);
+            logNotStarted(m_handle);
             endReading(outcome);
         }
     }
     report(outcome);
+}
+
+void ReportStream::logNotStarted(int handle)
+{
+    syslog(LOG_DEBUG, "NATIVESUPPORT: No memory or thread for reading the reports of handle %d.", handle);
 }
 
 void ReportStream::stop()

@@ -35,6 +35,8 @@ public:
     // Starts reading endpoint 0x81 of `usbHandle`; logs the read thread's starting line
     // with the device's `product` and `firmware`. A stream that could not start has ended.
     void start(libusb_device_handle* usbHandle, const std::string& product, const std::string& firmware);
+    // The line of a device whose reading cannot start: no memory or no event thread.
+    static void logNotStarted(int handle);
     // Ends the reading, if it has not ended, and returns once no transfer is pending; the
     // stop line has been logged then.
     void stop();

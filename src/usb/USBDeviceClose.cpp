@@ -50,8 +50,7 @@ void USBDevice::startReading(libusb_device_handle* handle)
     const int32_t length = m_reportLength;
     auto* stream = new (std::nothrow) ReportStream(length, handleLogValue(handleFromPointer(this)));
     if (stream == nullptr) {
-        syslog(LOG_DEBUG, "NATIVESUPPORT: No memory or thread for reading the reports of handle %d.",
-               handleLogValue(handleFromPointer(this)));
+        ReportStream::logNotStarted(handleLogValue(handleFromPointer(this)));
         return;
     }
     std::string product;
