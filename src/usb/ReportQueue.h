@@ -1,8 +1,9 @@
 #pragma once
 // The input reports a device has sent and Java has not yet taken, oldest first.
 //
-// Reports are kept in slots of the report length, in chunks of 64 KiB mapped as the queue
-// grows, up to 16 MiB (kMaxBytes). The memory of a chunk the pollers have emptied is given
+// Reports are kept in slots of the report length, in chunks of at most 64 KiB mapped as the
+// queue grows, up to 16 MiB (kMaxBytes). A chunk holds a power of two of slots, so that
+// finding a report's slot takes shifts and masks, not divisions. The memory of a chunk the pollers have emptied is given
 // back to the system as the next report arrives (the chunk stays mapped until the queue
 // goes, so that a late poller never reads from an unmapped page). A full queue drops its
 // oldest report to keep the newest. Nothing here throws, and storing a report allocates
@@ -47,7 +48,7 @@ public:
     uint64_t size() const;
 
 private:
-    static constexpr size_t kMaxChunks = kMaxBytes / kChunkBytes;
+    static constexpr size_t kMaxChunks = kMaxBytes / kChunkBytes;   // a power of two
 
     unsigned char* slot(uint64_t sequence) const;
     unsigned char* chunkFor(uint64_t sequence);
@@ -57,11 +58,13 @@ private:
 
     const int m_reportLength;
     const int m_handle;
-    const uint64_t m_slotsPerChunk;
-    const uint64_t m_capacity;   // reports
+    const unsigned m_slotShift;     // log2 of the slots in a chunk
+    const uint64_t m_slotMask;      // the slots in a chunk, less one
+    const size_t m_chunkBytes;
+    const uint64_t m_capacity;      // reports
 
     // Sequence numbers: reports [m_read, m_written) are queued. Report n lives in slot
-    // n % m_slotsPerChunk of chunk (n / m_slotsPerChunk) % kMaxChunks.
+    // n & m_slotMask of chunk (n >> m_slotShift) % kMaxChunks.
     std::atomic<uint64_t> m_written{0};
     std::atomic<uint64_t> m_read{0};
     std::atomic<unsigned char*> m_chunks[kMaxChunks] = {};
