@@ -9,12 +9,16 @@
 // One registry per kind of object. It owns what it lists: `add` takes the object, `retire`
 // ends it. Every native call on an object holds a Lease for its duration; retiring waits
 // for the leases under way and refuses new ones, so an object is never deleted under a
-// call. Lookups are O(1), whatever the number of live objects.
+// call. Lookups are O(1), whatever the number of live objects (AddressMap).
 //
-// The objects are spread over shards by address, each with its own mutex, so that calls on
-// different objects seldom meet on a lock; a lease holds no lock at all while the call runs.
-// The poll of a report, which never waits, holds the shard for its few steps instead.
-// The order of registration has a mutex of its own, taken before a shard's.
+// The objects are spread over shards by address, each with its own lock (a SpinLock: every
+// section under it is short and never waits), so that calls on different objects seldom
+// meet on a lock; a lease holds no lock at all while the call runs. The poll of a report,
+// which never waits, holds the shard for its few steps instead. The order of registration
+// has a mutex of its own, taken before a shard's.
+#include "AddressMap.h"
+#include "SpinLock.h"
+
 #include <jni.h>
 
 #include <atomic>
@@ -23,7 +27,6 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 namespace nativesupport {
@@ -53,9 +56,9 @@ class HandleRegistry {
         std::atomic<uint32_t> state{0};
     };
     struct Shard {
-        std::mutex mutex;
-        std::condition_variable idle;
-        std::unordered_map<const void*, Entry> entries;
+        SpinLock spinLock;
+        std::condition_variable_any idle;
+        AddressMap<Entry> entries;
     };
     static constexpr uint32_t kRetiring = 0x80000000u;
     static constexpr size_t kShards = 64;
@@ -96,13 +99,12 @@ public:
         T* p = object.get();
         std::lock_guard<std::mutex> order(m_orderMutex);
         Shard& shard = shardOf(p);
-        std::lock_guard<std::mutex> lock(shard.mutex);
-        auto placed = shard.entries.try_emplace(p);
-        Entry& entry = placed.first->second;
+        std::lock_guard<SpinLock> lock(shard.spinLock);
+        Entry& entry = *shard.entries.emplace(p).first;
         try {
             entry.position = m_order.insert(m_order.end(), p);
         } catch (...) {
-            shard.entries.erase(placed.first);
+            shard.entries.erase(p);
             throw;
         }
         entry.object = std::move(object);
@@ -112,7 +114,7 @@ public:
     Lease lease(jlong handle)
     {
         Shard& shard = shardOf(pointerFromHandle(handle));
-        std::lock_guard<std::mutex> lock(shard.mutex);
+        std::lock_guard<SpinLock> lock(shard.spinLock);
         Entry* entry = inUse(shard, handle);
         if (entry == nullptr)
             return Lease();
@@ -130,7 +132,7 @@ public:
     Result withHeld(jlong handle, Result fallback, Work&& work)
     {
         Shard& shard = shardOf(pointerFromHandle(handle));
-        std::lock_guard<std::mutex> lock(shard.mutex);
+        std::lock_guard<SpinLock> lock(shard.spinLock);
         Entry* entry = inUse(shard, handle);
         return entry != nullptr ? work(*entry->object) : fallback;
     }
@@ -140,8 +142,8 @@ public:
     bool contains(const void* p)
     {
         Shard& shard = shardOf(p);
-        std::lock_guard<std::mutex> lock(shard.mutex);
-        return shard.entries.count(p) != 0;
+        std::lock_guard<SpinLock> lock(shard.spinLock);
+        return shard.entries.find(p) != nullptr;
     }
 
     // Takes the object out of use: new leases are refused, and once the leases under way
@@ -156,18 +158,17 @@ public:
         Shard& shard = shardOf(p);
         Entry* entry;
         {
-            std::unique_lock<std::mutex> lock(shard.mutex);
-            auto it = shard.entries.find(p);
-            if (it == shard.entries.end() || (it->second.state.fetch_or(kRetiring) & kRetiring) != 0)
+            std::unique_lock<SpinLock> lock(shard.spinLock);
+            entry = shard.entries.find(p);
+            if (entry == nullptr || (entry->state.fetch_or(kRetiring) & kRetiring) != 0)
                 return false;
-            entry = &it->second;
             shard.idle.wait(lock, [entry] { return entry->state.load(std::memory_order_acquire) == kRetiring; });
         }
         const bool done = finish(*entry->object);
         std::unique_ptr<T> gone;
         {
             std::lock_guard<std::mutex> order(m_orderMutex);
-            std::lock_guard<std::mutex> lock(shard.mutex);
+            std::lock_guard<SpinLock> lock(shard.spinLock);
             if (!done) {
                 entry->state.store(0, std::memory_order_release);
                 return true;
@@ -194,13 +195,13 @@ private:
     }
 
     // The entry of the object that `handle` names, unless it is being retired; the shard's
-    // mutex held.
+    // lock held.
     static Entry* inUse(Shard& shard, jlong handle)
     {
-        auto it = shard.entries.find(pointerFromHandle(handle));
-        if (it == shard.entries.end() || (it->second.state.load(std::memory_order_relaxed) & kRetiring) != 0)
+        Entry* entry = shard.entries.find(pointerFromHandle(handle));
+        if (entry == nullptr || (entry->state.load(std::memory_order_relaxed) & kRetiring) != 0)
             return nullptr;
-        return &it->second;
+        return entry;
     }
 
     // The decrement is the call's last touch of the entry: from then on a retiring entry
@@ -208,7 +209,7 @@ private:
     static void endCall(Shard& shard, Entry* entry)
     {
         if (entry->state.fetch_sub(1, std::memory_order_acq_rel) == (kRetiring | 1)) {
-            std::lock_guard<std::mutex> lock(shard.mutex);
+            std::lock_guard<SpinLock> lock(shard.spinLock);
             shard.idle.notify_all();
         }
     }

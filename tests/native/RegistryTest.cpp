@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -111,4 +113,35 @@ TEST(HandleRegistry, CallsRacingRetireNeverReachAnEndedObject)
         t.join();
     EXPECT_EQ(0, ended.load()) << "of " << calls.load() << " calls";
     EXPECT_GT(calls.load(), 0);
+}
+
+// Many objects made and retired in a random order: the shards' tables grow, fill their
+// probe runs and close the holes that retiring leaves, and every live handle still finds
+// its object while no retired one finds any.
+TEST(HandleRegistry, FindsEveryLiveObjectThroughRandomAddsAndRetires)
+{
+    HandleRegistry<Counted> registry;
+    std::atomic<int> live{0};
+    std::vector<jlong> held, gone;
+    std::mt19937 random(7);
+    for (int step = 0; step < 40000; ++step) {
+        if (held.size() < 3000 && random() % 3 != 0) {
+            held.push_back(registry.add(std::make_unique<Counted>(live)));
+            continue;
+        }
+        if (held.empty())
+            continue;
+        const size_t at = random() % held.size();
+        ASSERT_TRUE(registry.retire(held[at], [](Counted&) { return true; }));
+        gone.push_back(held[at]);
+        held[at] = held.back();
+        held.pop_back();
+    }
+    ASSERT_EQ(static_cast<int>(held.size()), live.load());
+    for (jlong h : held)
+        ASSERT_EQ(pointerFromHandle(h), registry.withHeld(h, static_cast<void*>(nullptr), [](Counted& c) -> void* { return &c; }));
+    for (jlong h : gone) {
+        if (std::find(held.begin(), held.end(), h) == held.end())   // an address used again is live
+            ASSERT_FALSE(registry.contains(pointerFromHandle(h)));
+    }
 }
