@@ -3,7 +3,7 @@
 // locks further down this list. Each lock guards what its owner's header says; none is held
 // across a Java call.
 //
-//  1. HandleRegistry: the order mutex (registration and retirement), then a shard's mutex
+//  1. HandleRegistry: the order mutex (registration and retirement), then a shard's spin lock
 //     (those and lookup). Held for the map operation alone, and by the poll of a report
 //     while it takes one (which never waits); a lease is an atomic count, so any other
 //     native call holds no registry lock while it runs.
