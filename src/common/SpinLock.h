@@ -1,9 +1,10 @@
 #pragma once
-// A lock for sections of a few dozen instructions that never wait (a registry shard's
-// lookup, the take of one report). Taking it free is one atomic exchange and giving it back
-// a plain release store, where a mutex pays an atomic operation on each side. A thread
-// that finds it taken spins a little, then yields the processor, then sleeps in short
-// naps, so that a holder preempted on a busy machine gets to run and finish.
+// A lock for sections of a few dozen instructions (a registry shard's lookup, the take of
+// one report). Taking it free is one atomic exchange and giving it back a plain release
+// store, where a mutex pays an atomic operation on each side. A thread that finds it taken
+// spins a little, then yields the processor, then sleeps in naps of 50 us, so that a holder
+// preempted on a busy machine, or slow for once (the poll that writes a drained queue's log
+// line), costs its waiters little processor time.
 #include <sched.h>
 #include <time.h>
 
