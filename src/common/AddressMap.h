@@ -60,8 +60,6 @@ public:
         return true;
     }
 
-    size_t size() const { return m_size; }
-
 private:
     struct Slot {
         const void* key = nullptr;

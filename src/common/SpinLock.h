@@ -26,8 +26,6 @@ public:
         }
     }
 
-    bool try_lock() { return !m_taken.load(std::memory_order_relaxed) && !m_taken.exchange(true, std::memory_order_acquire); }
-
     void unlock() { m_taken.store(false, std::memory_order_release); }
 
 private:

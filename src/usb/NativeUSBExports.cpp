@@ -156,13 +156,11 @@ JNIEXPORT jbyteArray JNICALL NATIVE_USB(readNativeUsbState)(JNIEnv* env, jobject
         // A report is at most kMaxReportLength bytes. Taking it never waits, so the device
         // is held by its registry shard for that step alone, not while Java gets the report.
         char report[USBDevice::kMaxReportLength];
-        bool registered = false;
-        const int received = usbDevices().withHeld(handle, 0, [&](USBDevice& d) {
-            registered = true;
+        const int received = usbDevices().withHeld(handle, -1, [&](USBDevice& d) {
             return d.read_Device(report, static_cast<int>(sizeof report), 1);
         });
-        if (!registered)
-            logNoDevice(handle);
+        if (received < 0)
+            logNoDevice(handle);   // read_Device itself gives 0 or more
         if (received <= 0)
             return nullptr;   // the usual poll: nothing queued
         return newByteArray(env, report, received);

@@ -164,16 +164,4 @@ void ReportQueue::noteDrained()
                m_handle, static_cast<unsigned long long>(dropped));
 }
 
-bool ReportQueue::empty() const
-{
-    return m_read.load(std::memory_order_relaxed) == m_written.load(std::memory_order_acquire);
-}
-
-uint64_t ReportQueue::size() const
-{
-    const uint64_t read = m_read.load(std::memory_order_acquire);
-    const uint64_t written = m_written.load(std::memory_order_acquire);
-    return written > read ? written - read : 0;
-}
-
 } // namespace nativesupport

@@ -3,9 +3,10 @@
 //
 // Reports are kept in slots of the report length, in chunks of at most 64 KiB mapped as the
 // queue grows, up to 16 MiB (kMaxBytes). A chunk holds a power of two of slots, so that
-// finding a report's slot takes shifts and masks, not divisions. The memory of a chunk the pollers have emptied is given
-// back to the system as the next report arrives (the chunk stays mapped until the queue
-// goes, so that a late poller never reads from an unmapped page). A full queue drops its
+// finding a report's slot takes shifts and masks, not divisions. The memory of a chunk the
+// pollers have emptied is given back to the system as the next report arrives (the chunk
+// stays mapped until the queue goes, so that a late poller never reads from an unmapped
+// page). A full queue drops its
 // oldest report to keep the newest. Nothing here throws, and storing a report allocates
 // nothing once its chunk is mapped.
 //
@@ -41,11 +42,8 @@ public:
     // Poller. Copies the oldest report into `buffer` (which has room for the report length)
     // and removes it; gives the report length, or 0 when there is none.
     int take(unsigned char* buffer);
-    bool empty() const;
 
     int reportLength() const { return m_reportLength; }
-    // Reports held now (tests and benchmarks).
-    uint64_t size() const;
 
 private:
     static constexpr size_t kMaxChunks = kMaxBytes / kChunkBytes;   // a power of two

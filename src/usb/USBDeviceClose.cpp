@@ -48,9 +48,10 @@ void USBDevice::clearQueue()
 void USBDevice::startReading(libusb_device_handle* handle)
 {
     const int32_t length = m_reportLength;
-    auto* stream = new (std::nothrow) ReportStream(length, handleLogValue(handleFromPointer(this)));
+    const int logHandle = handleLogValue(handleFromPointer(this));
+    auto* stream = new (std::nothrow) ReportStream(length, logHandle);
     if (stream == nullptr) {
-        ReportStream::logNotStarted(handleLogValue(handleFromPointer(this)));
+        ReportStream::logNotStarted(logHandle);
         return;
     }
     std::string product;
